@@ -1,0 +1,2 @@
+#pragma once
+// Registry access rooted at HKEY_CURRENT_USER (implementation pending).

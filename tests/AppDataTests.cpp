@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "support/SysInfo.h"
+TEST(Smoke, ModulePath) { EXPECT_FALSE(GetModulePath().empty()); }

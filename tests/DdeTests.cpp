@@ -1,0 +1,1 @@
+// DDE conversation tests (pending).

@@ -1,0 +1,1 @@
+// Registry data class tests (pending).

@@ -465,8 +465,3 @@ HRESULT TShellExtensionFactory::LockServer(BOOL fLock)
         ServerState().DecObjectCount();
     return result;
 }
-
-void TShellExtensionFactory::UpdateRegistry(bool)
-{
-    throw EVeskError(L"registration is not available yet");
-}

@@ -1,0 +1,1 @@
+// Stand-in helpers for tests (pending).

@@ -51,6 +51,7 @@ bool ReadDroppedFiles(HGLOBAL memory, std::vector<std::wstring>& paths)
     const auto* header = static_cast<const DROPFILES*>(GlobalLock(memory));
     if (header == nullptr) return false;
     bool wellFormed = header->pFiles >= sizeof(DROPFILES) && header->pFiles < size;
+    UINT names = 0;  // names before the closing empty one
     if (wellFormed) {
         // The list ends with an empty name: two terminators in a row.
         const auto* bytes = reinterpret_cast<const BYTE*>(header);
@@ -65,6 +66,7 @@ bool ReadDroppedFiles(HGLOBAL memory, std::vector<std::wstring>& paths)
                 wellFormed = true;
                 break;
             }
+            if (terminator) ++names;
             previousWasTerminator = terminator;
         }
     }
@@ -72,7 +74,10 @@ bool ReadDroppedFiles(HGLOBAL memory, std::vector<std::wstring>& paths)
     if (!wellFormed) return false;
 
     const auto drop = static_cast<HDROP>(memory);
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    // Some platforms count the closing empty name of an empty list as a
+    // path; the names counted above bound the list.
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    if (count > names) count = names;
     paths.clear();
     paths.reserve(count);
     for (UINT index = 0; index < count; ++index) {

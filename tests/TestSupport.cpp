@@ -216,7 +216,7 @@ void TMessageBoxWatcher::Run()
             }
             SendMessageW(box, WM_COMMAND, IDOK, 0);
             // Do not count the same box twice while it closes.
-            for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(10);
+            for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
         }
         Sleep(20);
     }

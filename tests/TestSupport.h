@@ -10,6 +10,13 @@
 #include <thread>
 #include <vector>
 
+// An exported function of a loaded module, typed.
+template <typename TFunction>
+TFunction GetExport(HMODULE module, const char* name)
+{
+    return reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // Folder of the running test program (with a trailing backslash).
 std::wstring TestBinDir();
 

@@ -1,6 +1,7 @@
 #pragma once
 // The context-menu extension object and its class object.
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <oaidl.h>

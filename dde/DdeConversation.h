@@ -38,7 +38,8 @@ private:
 class TDdeConversation {
 public:
     // fallbackProgram: full path of the program started, with the topic as
-    // its only argument, when the first connect finds no server.
+    // its only argument, when the first connect finds no server; empty for
+    // none.
     TDdeConversation(TDdeInstance& instance, std::wstring fallbackProgram);
     ~TDdeConversation();  // CloseLink
     TDdeConversation(const TDdeConversation&) = delete;
@@ -55,12 +56,24 @@ public:
     HCONV Conv() const noexcept { return FConv; }
     UINT DdeFmt() const noexcept { return FDdeFmt; }
     bool WaitStat() const noexcept { return FWaitStat; }
+    HSZ HszApp() const noexcept { return FHszApp; }
+    HSZ HszTopic() const noexcept { return FHszTopic; }
+
+    // Longest service or topic name, in ANSI bytes, that is passed on.
+    static constexpr size_t kMaxNameBytes = 255;
 
 private:
     friend class TDdeInstance;  // its callback clears FConv and FWaitStat
 
+    void Connect();
+    bool StartFallbackProgram() const;
+
     TDdeInstance& FInstance;
     const std::wstring FFallbackProgram;
+    // DDEML user data of this object's conversation and waited transactions.
+    // Some DDEML implementations keep only 32 bits of it, so it is a key
+    // into a table of live conversations rather than this object's address.
+    const DWORD FCookie;
     std::wstring FDdeService;
     std::wstring FDdeTopic;
     HSZ FHszApp = nullptr;

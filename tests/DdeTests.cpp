@@ -627,3 +627,18 @@ TEST(DdeStandIn, SwitchesShapeWhatItShowsAndServes)
         EXPECT_EQ(L"exit", standIn.Lines().back());
     }
 }
+
+// A stand-in left behind by a failed test would keep the test runner's
+// output pipes open; it closes itself once the process it watches ends.
+TEST(DdeStandIn, ClosesItselfWhenTheWatchedProcessEnds)
+{
+    TStandIn watched;
+    ASSERT_TRUE(watched.WaitReady());
+    TStandIn watcher({{L"VESK_STANDIN_WATCH_PID", std::to_wstring(watched.ProcessId())}});
+    ASSERT_TRUE(watcher.WaitReady());
+    EXPECT_FALSE(watcher.HasExited());
+
+    EXPECT_TRUE(watched.Stop());
+    EXPECT_TRUE(watcher.WaitForExit());
+    EXPECT_EQ(L"exit", watcher.Lines().back());
+}

@@ -63,7 +63,15 @@ std::vector<wchar_t> EnvironmentBlock(const std::vector<TEnvSetting>& settings)
         }
         FreeEnvironmentStringsW(strings);
     }
-    for (const auto& setting : settings) entries.push_back(setting.first + L"=" + setting.second);
+    for (const auto& setting : settings) {
+        // A later setting of the same name wins.
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&](const std::wstring& entry) {
+                                         return StartsWithNoCase(entry, setting.first + L"=");
+                                     }),
+                      entries.end());
+        entries.push_back(setting.first + L"=" + setting.second);
+    }
     std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
         const std::wstring nameA = a.substr(0, a.find(L'=', 1));
         const std::wstring nameB = b.substr(0, b.find(L'=', 1));
@@ -258,7 +266,9 @@ bool StopStandIn(HANDLE process, DWORD processId, DWORD timeoutMs)
 TStandIn::TStandIn(const std::vector<TEnvSetting>& switches, const std::wstring& arguments,
                    bool waitReady)
 {
-    std::vector<TEnvSetting> settings = switches;
+    std::vector<TEnvSetting> settings = {
+        {L"VESK_STANDIN_WATCH_PID", std::to_wstring(GetCurrentProcessId())}};
+    settings.insert(settings.end(), switches.begin(), switches.end());
     settings.emplace_back(L"VESK_STANDIN_RECORD", FRecord.Path());
     std::vector<wchar_t> environment = EnvironmentBlock(settings);
 
@@ -315,6 +325,8 @@ bool TStandIn::HasExited() const
 TStandInRecord::TStandInRecord(const std::vector<TEnvSetting>& switches)
 {
     FEnv.push_back(std::make_unique<TScopedEnv>(L"VESK_STANDIN_RECORD", FRecord.Path()));
+    FEnv.push_back(std::make_unique<TScopedEnv>(L"VESK_STANDIN_WATCH_PID",
+                                                std::to_wstring(GetCurrentProcessId())));
     for (const auto& setting : switches) {
         FEnv.push_back(std::make_unique<TScopedEnv>(setting.first, setting.second));
     }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -78,10 +79,17 @@ bool StopStandIn(HANDLE process, DWORD processId, DWORD timeoutMs = kStandInWait
 
 // One stand-in started by the test, with a fresh record file and the given
 // switches; any VESK_STANDIN_* variable of this process is not passed on.
+// Like every stand-in these helpers start, it closes itself when the test
+// process ends (VESK_STANDIN_WATCH_PID): a stand-in left running would keep
+// the test runner's output pipes open.
 class TStandIn {
 public:
     explicit TStandIn(const std::vector<TEnvSetting>& switches = {},
                       const std::wstring& arguments = std::wstring(), bool waitReady = true);
+    // For TStandIn s({{L"VESK_STANDIN_NO_DDE", L"1"}}).
+    explicit TStandIn(std::initializer_list<TEnvSetting> switches,
+                      const std::wstring& arguments = std::wstring(), bool waitReady = true)
+        : TStandIn(std::vector<TEnvSetting>(switches), arguments, waitReady) {}
     ~TStandIn();  // Stop
     TStandIn(const TStandIn&) = delete;
     TStandIn& operator=(const TStandIn&) = delete;
@@ -110,11 +118,14 @@ private:
 };
 
 // Record file for stand-ins started by the code under test: sets
-// VESK_STANDIN_RECORD (and the given switches) in this process for its
-// lifetime, and stops every stand-in that recorded its start there.
+// VESK_STANDIN_RECORD, VESK_STANDIN_WATCH_PID and the given switches in this
+// process for its lifetime, and stops every stand-in that recorded its
+// start there.
 class TStandInRecord {
 public:
     explicit TStandInRecord(const std::vector<TEnvSetting>& switches = {});
+    explicit TStandInRecord(std::initializer_list<TEnvSetting> switches)
+        : TStandInRecord(std::vector<TEnvSetting>(switches)) {}
     ~TStandInRecord();  // StopAll
     TStandInRecord(const TStandInRecord&) = delete;
     TStandInRecord& operator=(const TStandInRecord&) = delete;

@@ -1,6 +1,7 @@
 // Stand-in for the main application Vesk.exe, for tests, the demo and the
 // benchmark: it shows the main window, serves the DDE topics of the
-// hand-off and records every event, one line each, in a record file.
+// hand-off (and offers them to wildcard connects, as DDEML servers commonly
+// do) and records every event, one line each, in a record file.
 //
 // Record lines (UTF-8, each appended and flushed at once):
 //   start pid=<pid> cmdline=<command line>
@@ -9,6 +10,9 @@
 //   connect topic=<topic>               conversation accepted
 //   refuse topic=<topic>                connect on service "Vesk" refused
 //   execute topic=<topic> format=<n> bytes=<uppercase hex>
+//                                       n: the format DDEML hands the callback;
+//                                       an execute request carries none, and
+//                                       Wine's DDEML gives 0
 //   disconnect                          the client ended a conversation
 //   exit
 //
@@ -21,6 +25,7 @@
 //   VESK_STANDIN_EXIT_ON_CONNECT=1     close as soon as a conversation is accepted
 //   VESK_STANDIN_STARTUP_DELAY_MS=<n>  sleep before the window and DDE exist
 //   VESK_STANDIN_DDE_DELAY_MS=<n>      register DDE n ms after the loop started
+//   VESK_STANDIN_WATCH_PID=<pid>       close when that process (the test) ends
 // Other command-line arguments are only recorded (in the start line).
 #include <windows.h>
 #include <ddeml.h>
@@ -99,7 +104,7 @@ bool EnvironmentFlag(const wchar_t* name)
     return !value.empty() && value != L"0";
 }
 
-DWORD EnvironmentMs(const wchar_t* name)
+DWORD EnvironmentNumber(const wchar_t* name)
 {
     return static_cast<DWORD>(std::wcstoul(EnvironmentValue(name).c_str(), nullptr, 10));
 }
@@ -255,6 +260,31 @@ void StopDde()
     gDdeInst = 0;
 }
 
+// A stand-in must not outlive the test that started it: it would keep the
+// test runner's output pipes open.
+DWORD WINAPI WatchProcess(void* process)
+{
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    PostMessageW(gWindow, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+void StartWatch(DWORD processId)
+{
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) {
+        PostMessageW(gWindow, WM_CLOSE, 0, 0);  // already gone
+        return;
+    }
+    const HANDLE thread = CreateThread(nullptr, 0, WatchProcess, process, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    } else {
+        CloseHandle(process);
+    }
+}
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -292,10 +322,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
     const bool noDde = EnvironmentFlag(L"VESK_STANDIN_NO_DDE");
     std::wstring title = EnvironmentValue(L"VESK_STANDIN_TITLE");
     if (title.empty()) title = kDefaultTitle;
-    const DWORD exitAfterMs = EnvironmentMs(L"VESK_STANDIN_EXIT_AFTER_MS");
+    const DWORD exitAfterMs = EnvironmentNumber(L"VESK_STANDIN_EXIT_AFTER_MS");
     gExitOnConnect = EnvironmentFlag(L"VESK_STANDIN_EXIT_ON_CONNECT");
-    const DWORD startupDelayMs = EnvironmentMs(L"VESK_STANDIN_STARTUP_DELAY_MS");
-    const DWORD ddeDelayMs = EnvironmentMs(L"VESK_STANDIN_DDE_DELAY_MS");
+    const DWORD startupDelayMs = EnvironmentNumber(L"VESK_STANDIN_STARTUP_DELAY_MS");
+    const DWORD ddeDelayMs = EnvironmentNumber(L"VESK_STANDIN_DDE_DELAY_MS");
+    const DWORD watchedProcess = EnvironmentNumber(L"VESK_STANDIN_WATCH_PID");
 
     if (startupDelayMs != 0) Sleep(startupDelayMs);
 
@@ -321,6 +352,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
         }
     }
     if (exitAfterMs != 0) SetTimer(gWindow, kExitTimer, exitAfterMs, nullptr);
+    if (watchedProcess != 0) StartWatch(watchedProcess);
 
     Record(L"ready");
     MSG message;

@@ -23,17 +23,44 @@ std::string Utf8FromUtf16(const std::wstring& text)
     return result;
 }
 
-// UTF-8 bytes, whatever the console's code page: under Wine the streams are
-// usually the Linux terminal or a pipe, which expect UTF-8.  A real Windows
-// console is switched to UTF-8 once so the bytes read right there as well.
+// A real console shows the UTF-8 bytes right only in its UTF-8 code page;
+// the user's code page comes back when the host ends.
+class TConsoleCodePage {
+public:
+    TConsoleCodePage() = default;
+    ~TConsoleCodePage()
+    {
+        if (FSwitched) SetConsoleOutputCP(FPrevious);
+    }
+    TConsoleCodePage(const TConsoleCodePage&) = delete;
+    TConsoleCodePage& operator=(const TConsoleCodePage&) = delete;
+
+    void SwitchToUtf8()
+    {
+        if (FTried) return;
+        FTried = true;
+        FPrevious = GetConsoleOutputCP();
+        FSwitched = FPrevious != 0 && FPrevious != CP_UTF8 && SetConsoleOutputCP(CP_UTF8);
+    }
+
+private:
+    bool FTried = false;
+    bool FSwitched = false;
+    UINT FPrevious = 0;
+};
+
+TConsoleCodePage gConsoleCodePage;
+
+// UTF-8 bytes: under Wine the streams are usually the Linux terminal or a
+// pipe, which expect UTF-8.
 void WriteStream(DWORD which, const std::wstring& text)
 {
-    static const bool consoleSwitched = SetConsoleOutputCP(CP_UTF8) != FALSE;
-    (void)consoleSwitched;
     const std::string bytes = Utf8FromUtf16(text);
     std::lock_guard<std::mutex> lock(gOutputLock);
     const HANDLE stream = GetStdHandle(which);
     if (stream == nullptr || stream == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    if (GetConsoleMode(stream, &mode)) gConsoleCodePage.SwitchToUtf8();
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;

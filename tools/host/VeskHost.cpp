@@ -19,6 +19,7 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
@@ -596,7 +597,7 @@ private:
             }
             // Forget boxes that are gone: their handles may be used again.
             for (size_t i = seen.size(); i-- > 0;) {
-                if (!IsWindow(seen[i].window)) seen.erase(seen.begin() + static_cast<long>(i));
+                if (!IsWindow(seen[i].window)) seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(i));
             }
             Sleep(50);
         }
@@ -675,12 +676,16 @@ private:
     HKEY FKey = nullptr;
 };
 
+// The host's menu: it owns the submenu the extension inserts.
 struct TMenuHandle {
-    HMENU menu = CreatePopupMenu();
+    TMenuHandle() = default;
     ~TMenuHandle()
     {
         if (menu != nullptr) DestroyMenu(menu);
     }
+    TMenuHandle(const TMenuHandle&) = delete;
+    TMenuHandle& operator=(const TMenuHandle&) = delete;
+    HMENU menu = CreatePopupMenu();
 };
 
 const wchar_t* CommandName(UINT offset)

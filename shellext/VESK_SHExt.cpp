@@ -10,6 +10,8 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -20,6 +22,9 @@ const wchar_t kConstructionErrorCaption[] = L"ZAZ エラー";
 
 // The main application gets this long to become idle for input after a start.
 const DWORD kServerStartIdleTimeoutMs = 60000;
+// The DDE part of a hand-off gets this long: the fallback start inside it
+// waits up to 30 s for the started program.
+const DWORD kHandOffTimeoutMs = 45000;
 
 const UINT kOffsetSubmenu = 0;
 const UINT kOffsetBackup = 1;
@@ -361,15 +366,145 @@ std::vector<std::wstring> SplitLines(const std::wstring& text)
     return lines;
 }
 
-void TShellExtension::ExecuteServer(const std::wstring& topic)
-{
-    // The DDE instance belongs to this thread and lives for this hand-off.
-    TDdeInstance instance;
-    if (!instance.Initialized()) {
-        ShowErrorBox(TDdeInstance::ErrorText(instance.InitError()));
-        return;
+namespace {
+
+// The DDE part of a hand-off runs on a thread of its own.  DdeConnect sends
+// its initiate message to every top-level window and waits for each; one
+// window whose thread never pumps would hold the caller, Explorer's UI
+// thread, forever.  The caller waits a bounded time and then gives up; a
+// worker that got through too late sends nothing.
+class THandOffJob {
+public:
+    enum class TStage { Connecting, Executing, Closing };
+
+    THandOffJob(std::wstring topic, std::vector<std::wstring> lines, std::wstring serverExe)
+        : FTopic(std::move(topic)), FLines(std::move(lines)), FServerExe(std::move(serverExe)),
+          FDone(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
     }
 
+    HANDLE Done() const noexcept { return FDone.Get(); }
+
+    // Runs on the worker thread: its own DDE instance, link, execute, close.
+    void Run() noexcept
+    {
+        try {
+            TDdeInstance instance;
+            if (!instance.Initialized()) {
+                Finish(TDdeInstance::ErrorText(instance.InitError()));
+                return;
+            }
+            TDdeConversation conversation(instance, FServerExe);
+            if (!conversation.SetLink(kDdeService, FTopic)) {
+                Finish(kExecuteServerFailureText + std::wstring(L"SetLink"));
+                return;
+            }
+            if (!Enter(TStage::Executing)) return;  // the caller gave up: send nothing
+            if (!conversation.ExecuteMacroLines(FLines, false)) {
+                Finish(kExecuteServerFailureText + std::wstring(L"ExecuteMacroLines"));
+                return;
+            }
+            Enter(TStage::Closing);
+            // The conversation and the instance end here, before Done is set.
+        } catch (...) {
+            Finish(kInvokeFailureText);
+            return;
+        }
+        Finish(std::wstring());
+    }
+
+    // Runs on the caller's thread when the wait ran out: the failure to
+    // report, judged by how far the worker got.
+    std::wstring Abandon()
+    {
+        std::lock_guard<std::mutex> hold(FLock);
+        FAbandoned = true;
+        if (FFinished) return FFailure;
+        switch (FStage) {
+        case TStage::Connecting: return kExecuteServerFailureText + std::wstring(L"SetLink");
+        case TStage::Executing: return kExecuteServerFailureText + std::wstring(L"ExecuteMacroLines");
+        case TStage::Closing: break;
+        }
+        return std::wstring();  // the request went out; only the close is slow
+    }
+
+    std::wstring Failure()
+    {
+        std::lock_guard<std::mutex> hold(FLock);
+        return FFailure;
+    }
+
+private:
+    bool Enter(TStage stage)
+    {
+        std::lock_guard<std::mutex> hold(FLock);
+        if (FAbandoned) return false;
+        FStage = stage;
+        return true;
+    }
+
+    void Finish(std::wstring failure)
+    {
+        {
+            std::lock_guard<std::mutex> hold(FLock);
+            FFailure = std::move(failure);
+            FFinished = true;
+        }
+        SetEvent(FDone.Get());
+    }
+
+    const std::wstring FTopic;
+    const std::vector<std::wstring> FLines;
+    const std::wstring FServerExe;
+    TKernelHandle FDone;
+    std::mutex FLock;
+    TStage FStage = TStage::Connecting;
+    bool FAbandoned = false;
+    bool FFinished = false;
+    std::wstring FFailure;
+};
+
+struct THandOffThreadStart {
+    std::shared_ptr<THandOffJob> Job;
+    HMODULE Module;
+};
+
+DWORD WINAPI RunHandOffThread(LPVOID parameter)
+{
+    std::unique_ptr<THandOffThreadStart> start(static_cast<THandOffThreadStart*>(parameter));
+    start->Job->Run();
+    const HMODULE module = start->Module;
+    start.reset();
+    // The thread holds the module, so a late worker never runs unloaded code.
+    FreeLibraryAndExitThread(module, 0);
+}
+
+// Waits for the job while serving the messages other threads send to this
+// thread's windows: the worker's initiate message may be one of them.
+bool WaitServingSentMessages(HANDLE done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+        const DWORD result = MsgWaitForMultipleObjects(1, &done, FALSE,
+                                                       static_cast<DWORD>(deadline - now),
+                                                       QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            continue;
+        }
+        if (result == WAIT_TIMEOUT) return WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+        return false;
+    }
+}
+
+}  // namespace
+
+void TShellExtension::ExecuteServer(const std::wstring& topic)
+{
     std::wstring failedStep;
     if (FindWindowW(kMainWindowClass, kMainWindowTitle) == nullptr) {
         const std::wstring serverExe = GetServerExePath();
@@ -382,24 +517,32 @@ void TShellExtension::ExecuteServer(const std::wstring& topic)
         info.lpVerb = L"open";
         info.lpFile = serverExe.c_str();
         info.nShow = SW_SHOWNORMAL;
-        if (ShellExecuteExW(&info)) {
-            TKernelHandle process(info.hProcess);
-            if (process) WaitForInputIdle(process.Get(), kServerStartIdleTimeoutMs);
-        } else {
-            failedStep = L"ShellExecuteEx";
+        if (!ShellExecuteExW(&info)) {
+            ShowErrorBox(kExecuteServerFailureText + std::wstring(L"ShellExecuteEx"));
+            return;
         }
+        TKernelHandle process(info.hProcess);
+        if (process) WaitForInputIdle(process.Get(), kServerStartIdleTimeoutMs);
     }
 
-    if (failedStep.empty()) {
-        TDdeConversation conversation(instance, GetServerExePath());
-        if (!conversation.SetLink(kDdeService, topic)) {
-            failedStep = L"SetLink";
-        } else if (!conversation.ExecuteMacroLines(SplitLines(FFiles), false)) {
-            failedStep = L"ExecuteMacroLines";
-        }
+    auto job = std::make_shared<THandOffJob>(topic, SplitLines(FFiles), GetServerExePath());
+    if (!job->Done()) throw EVeskError(kInvokeFailureText);
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&RunHandOffThread), &module))
+        throw EVeskError(kInvokeFailureText);
+    auto* start = new THandOffThreadStart{job, module};
+    TKernelHandle thread(CreateThread(nullptr, 0, RunHandOffThread, start, 0, nullptr));
+    if (!thread) {
+        delete start;
+        FreeLibrary(module);
+        throw EVeskError(kInvokeFailureText);
     }
 
-    if (!failedStep.empty()) ShowErrorBox(kExecuteServerFailureText + failedStep);
+    const std::wstring failure = WaitServingSentMessages(job->Done(), kHandOffTimeoutMs)
+                                     ? job->Failure()
+                                     : job->Abandon();
+    if (!failure.empty()) ShowErrorBox(failure);
 }
 
 // ---------------------------------------------------------------------------

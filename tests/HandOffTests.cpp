@@ -1,0 +1,368 @@
+// The hand-off from a chosen command to the main application, against the
+// stand-in main application in other processes.
+#include "StandInClient.h"
+#include "TestSupport.h"
+#include "shellext/VESK_Consts.h"
+#include "shellext/VESK_SHExt.h"
+#include "support/TextConv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+const std::vector<std::wstring> kTwoPaths = {L"C:\\Docs\\a.txt", L"C:\\Docs\\b.txt"};
+
+// "C:\Docs\a.txt" CR LF "C:\Docs\b.txt" CR LF NUL as the stand-in records it.
+std::wstring HexOf(const std::string& bytes)
+{
+    std::wstring hex;
+    wchar_t digits[3];
+    for (unsigned char byte : bytes) {
+        swprintf(digits, 3, L"%02X", byte);
+        hex += digits;
+    }
+    return hex;
+}
+
+// The server's side of an execute carries no clipboard format, so the
+// record's format field is left out of the comparison.
+std::wstring ExecuteLine(const std::wstring& topic, const std::string& text)
+{
+    return L"execute topic=" + topic + L" bytes=" + HexOf(text + std::string(1, '\0'));
+}
+
+std::wstring WithoutFormat(std::wstring line)
+{
+    const auto at = line.find(L" format=");
+    if (at != std::wstring::npos) line.erase(at, line.find(L' ', at + 1) - at);
+    return line;
+}
+
+class TExtension {
+public:
+    explicit TExtension(std::vector<std::wstring> paths = kTwoPaths)
+    {
+        FObject->AddRef();
+        TFileListDataObject data(std::move(paths));
+        FObject->Initialize(nullptr, &data, nullptr);
+    }
+    ~TExtension() { FObject->Release(); }
+    IContextMenu* Menu() const { return FObject; }
+
+    HRESULT Invoke(UINT_PTR offset) const
+    {
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof(info);
+        info.lpVerb = reinterpret_cast<LPCSTR>(offset);
+        info.nShow = SW_SHOWNORMAL;
+        return FObject->InvokeCommand(&info);
+    }
+
+private:
+    TShellExtension* FObject = new TShellExtension(nullptr, nullptr);
+};
+
+// Vesk.exe beside the module (here: beside the test program), for the
+// time of a test: a copy of the stand-in.
+class TServerExeBeside {
+public:
+    TServerExeBeside()
+    {
+        FPath = GetServerExePath();
+        EXPECT_FALSE(FileExists(FPath)) << "a Vesk.exe was left beside the tests";
+        EXPECT_TRUE(CopyFileW(StandInPath().c_str(), FPath.c_str(), FALSE));
+    }
+    ~TServerExeBeside()
+    {
+        for (int i = 0; i < 100 && FileExists(FPath) && !DeleteFileW(FPath.c_str()); ++i) Sleep(50);
+    }
+
+private:
+    std::wstring FPath;
+};
+
+struct TTopicCase {
+    UINT_PTR Offset;
+    const wchar_t* Topic;
+};
+const TTopicCase kTopics[] = {{1, L"DdeBackupConv"}, {2, L"DdeRestorConv"}};
+
+}  // namespace
+
+class HandOffTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(FindWindowW(L"TMainForm", nullptr), nullptr) << "a main window is left over";
+        ASSERT_FALSE(FileExists(GetServerExePath()));
+    }
+    TMessageBoxWatcher FBoxes{L"Vesk"};
+};
+
+TEST_F(HandOffTest, RunningMainApplicationGetsThePathsOnTheCommandsTopic)
+{
+    for (const auto& c : kTopics) {
+        SCOPED_TRACE(c.Topic);
+        TStandInRecord started;  // catches any program the hand-off would start
+        TStandIn mainApp;
+        ASSERT_TRUE(mainApp.Started());
+        TExtension extension;
+        EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
+        EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")),
+                  ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
+        EXPECT_EQ(mainApp.Record().LinesWith(L"execute").size(), 1u);
+        EXPECT_TRUE(started.Lines().empty()) << "no program was started";
+    }
+    EXPECT_TRUE(FBoxes.Texts().empty());
+}
+
+TEST_F(HandOffTest, AbsentMainApplicationIsStartedFromTheModulesFolder)
+{
+    for (const auto& c : kTopics) {
+        SCOPED_TRACE(c.Topic);
+        TServerExeBeside serverExe;
+        TStandInRecord started;
+        TExtension extension;
+        EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
+        EXPECT_EQ(WithoutFormat(started.WaitForLine(L"execute")),
+                  ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
+        const auto starts = started.Record().LinesWith(L"start");
+        ASSERT_EQ(starts.size(), 1u) << "started once, no fallback start";
+        // Started by the shell with no arguments: the command line is the program alone.
+        const std::wstring commandLine = starts[0].substr(starts[0].find(L"cmdline=") + 8);
+        EXPECT_NE(commandLine.find(L"Vesk.exe"), std::wstring::npos) << commandLine;
+        EXPECT_EQ(commandLine.find(c.Topic), std::wstring::npos) << commandLine;
+    }
+    EXPECT_TRUE(FBoxes.Texts().empty());
+}
+
+TEST_F(HandOffTest, SlowStartIsAwaitedBeforeTheConnect)
+{
+    TServerExeBeside serverExe;
+    TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_STARTUP_DELAY_MS", L"3000"}});
+    TExtension extension;
+    EXPECT_EQ(extension.Invoke(1), S_OK);
+    EXPECT_FALSE(started.WaitForLine(L"execute").empty());
+    EXPECT_EQ(started.Record().LinesWith(L"start").size(), 1u) << "no second copy was started";
+    EXPECT_TRUE(FBoxes.Texts().empty());
+}
+
+TEST_F(HandOffTest, FailuresShowOneBoxNamingTheStep)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<TEnvSetting> RunningSwitches;  // empty Name: nothing runs
+        bool Running;
+        const wchar_t* Box;
+    };
+    const TCase cases[] = {
+        {"nothing runs and Vesk.exe is missing", {}, false, L"FAIL: ExecuteServer.ShellExecuteEx"},
+        {"main window without a DDE server", {{L"VESK_STANDIN_NO_DDE", L"1"}}, true,
+         L"FAIL: ExecuteServer.SetLink"},
+        // Serving DDE, but its title is not the main application's: it does
+        // not count, so the missing Vesk.exe is what fails.
+        {"TMainForm window with another title", {{L"VESK_STANDIN_TITLE", L"Other"}}, true,
+         L"FAIL: ExecuteServer.ShellExecuteEx"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMessageBoxWatcher boxes(L"Vesk");
+        std::unique_ptr<TStandIn> running;
+        if (c.Running) {
+            running.reset(new TStandIn(c.RunningSwitches));
+            ASSERT_TRUE(running->Started());
+        }
+        TExtension extension;
+        EXPECT_EQ(extension.Invoke(1), S_OK);
+        boxes.WaitFor(1, 5000);
+        Sleep(300);
+        EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{c.Box});
+        if (running) {
+            EXPECT_TRUE(running->Record().LinesWith(L"execute").empty());
+        }
+    }
+}
+
+TEST_F(HandOffTest, LateDdeServerGetsOneFallbackStartThenTheLinkFails)
+{
+    TServerExeBeside serverExe;
+    TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_DDE_DELAY_MS", L"8000"}});
+    TExtension extension;
+    EXPECT_EQ(extension.Invoke(2), S_OK);
+    FBoxes.WaitFor(1, 20000);
+    EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
+    const auto starts = started.Record().LinesWith(L"start");
+    ASSERT_EQ(starts.size(), 2u);
+    // The fallback runs the program by its full path with the topic alone.
+    EXPECT_NE(starts[1].find(L"\"" + GetServerExePath() + L"\" DdeRestorConv"), std::wstring::npos)
+        << starts[1];
+}
+
+TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
+{
+    struct TCase {
+        const char* Name;
+        bool Wide;
+        UINT TextId;
+        const wchar_t* Topic;
+    };
+    const TCase cases[] = {
+        {"8-bit backup verb", false, IDS_BACKUP_HELP, L"DdeBackupConv"},
+        {"wide restore verb", true, IDS_RESTORE_HELP, L"DdeRestorConv"},
+        {"wide backup verb", true, IDS_BACKUP_HELP, L"DdeBackupConv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TStandIn mainApp;
+        TExtension extension;
+        // The verb exactly as GetCommandString reports it.
+        char ansi[256] = {};
+        wchar_t wide[256] = {};
+        const UINT_PTR offset = c.TextId == IDS_BACKUP_HELP ? 1 : 2;
+        extension.Menu()->GetCommandString(offset, GCS_VERBA, nullptr, ansi, 256);
+        extension.Menu()->GetCommandString(offset, GCS_VERBW, nullptr,
+                                           reinterpret_cast<LPSTR>(wide), 256);
+        CMINVOKECOMMANDINFOEX info = {};
+        info.cbSize = sizeof(info);
+        info.lpVerb = c.Wide ? "not the verb" : ansi;
+        if (c.Wide) {
+            info.fMask = CMIC_MASK_UNICODE;
+            info.lpVerbW = wide;
+        }
+        EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)),
+                  S_OK);
+        EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")),
+                  ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
+    }
+    EXPECT_TRUE(FBoxes.Texts().empty());
+}
+
+TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
+{
+    TStandIn mainApp;
+    TExtension extension;
+    wchar_t wide[256] = {};
+    extension.Menu()->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(wide), 256);
+    CMINVOKECOMMANDINFOEX info = {};
+    info.cbSize = sizeof(CMINVOKECOMMANDINFO);
+    info.fMask = CMIC_MASK_UNICODE;
+    info.lpVerb = "open";
+    info.lpVerbW = wide;
+    EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)), E_FAIL);
+    Sleep(500);
+    EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
+}
+
+TEST_F(HandOffTest, CommandInvokedOnAnotherThread)
+{
+    TStandIn mainApp;
+    HRESULT result = E_FAIL;
+    std::thread worker([&] {
+        TExtension extension;
+        result = extension.Invoke(1);
+    });
+    worker.join();
+    EXPECT_EQ(result, S_OK);
+    EXPECT_FALSE(mainApp.WaitForLine(L"execute").empty());
+    EXPECT_TRUE(FBoxes.Texts().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Hostile conditions around the hand-off.
+
+TEST_F(HandOffTest, PathsOutsideTheAnsiCodePageArriveAsTheConversionGivesThem)
+{
+    const std::vector<std::wstring> paths = {L"C:\\\x65E5\x672C\\\x0416.txt", L"C:\\caf\x00E9.txt"};
+    TStandIn mainApp;
+    TExtension extension(paths);
+    EXPECT_EQ(extension.Invoke(1), S_OK);
+    const std::string expected = WideToAnsi(paths[0] + L"\r\n" + paths[1] + L"\r\n");
+    if (GetACP() == 1252) {
+        EXPECT_EQ(expected, "C:\\??\\?.txt\r\nC:\\caf\xE9.txt\r\n");
+    }
+    EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")), ExecuteLine(L"DdeBackupConv", expected));
+}
+
+TEST_F(HandOffTest, TenThousandPathsInOneRequest)
+{
+    std::vector<std::wstring> paths;
+    std::string expected;
+    for (int i = 0; i < 10000; ++i) {
+        paths.push_back(L"C:\\Folder\\file " + std::to_wstring(i) + L".txt");
+        expected += "C:\\Folder\\file " + std::to_string(i) + ".txt\r\n";
+    }
+    TStandIn mainApp;
+    TExtension extension(paths);
+    EXPECT_EQ(extension.Invoke(1), S_OK);
+    EXPECT_TRUE(WithoutFormat(mainApp.WaitForLine(L"execute")) ==
+                ExecuteLine(L"DdeBackupConv", expected));
+}
+
+TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
+{
+    TStandIn mainApp(std::vector<TEnvSetting>{{L"VESK_STANDIN_EXIT_ON_CONNECT", L"1"}});
+    TExtension extension;
+    EXPECT_EQ(extension.Invoke(1), S_OK);
+    EXPECT_TRUE(mainApp.WaitForExit());
+    Sleep(500);
+    // Either the request went out before the server left, or the step that
+    // met the departed server is named.
+    const auto texts = FBoxes.Texts();
+    EXPECT_LE(texts.size(), 1u);
+    for (const auto& text : texts) {
+        EXPECT_TRUE(text == L"FAIL: ExecuteServer.ExecuteMacroLines" ||
+                    text == L"FAIL: ExecuteServer.SetLink")
+            << testing::PrintToString(text);
+    }
+}
+
+TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
+{
+    // A window on a thread that then blocks: every message sent to it waits.
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND hung = nullptr;
+    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        hung = CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                               nullptr, nullptr, nullptr, nullptr);
+        SetEvent(created);
+        WaitForSingleObject(release, INFINITE);
+        DestroyWindow(hung);
+    });
+    WaitForSingleObject(created, INFINITE);
+
+    TStandIn mainApp;
+    HRESULT result = E_FAIL;
+    HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const DWORD start = GetTickCount();
+    std::thread handOff([&] {
+        TExtension extension;
+        result = extension.Invoke(1);
+        SetEvent(ended);
+    });
+    // Bounded: a hand-off that never returns fails the test instead of hanging it.
+    const DWORD waited = WaitForSingleObject(ended, 180000);
+    const DWORD blockedMs = GetTickCount() - start;
+    SetEvent(release);
+    owner.join();
+    if (waited != WAIT_OBJECT_0) {
+        handOff.detach();
+        FAIL() << "the hand-off did not end";
+    }
+    handOff.join();
+    CloseHandle(ended);
+    EXPECT_EQ(result, S_OK);
+    std::printf("hand-off with a window that never pumps returned after %lu ms\n",
+                static_cast<unsigned long>(blockedMs));
+    RecordProperty("BlockedMs", static_cast<int>(blockedMs));
+    // The connect never finished in time: the user is told so, and the
+    // worker that gets through once the window pumps again sends nothing.
+    EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
+    Sleep(2000);
+    EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
+    CloseHandle(release);
+    CloseHandle(created);
+}

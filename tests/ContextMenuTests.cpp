@@ -251,7 +251,7 @@ TEST(AnsiCodePage, EightBitVerbIsCountedInBytes)
     const UINT codePage = GetACP();
     std::string restore;
     if (codePage == 932) {
-        restore = "\x91\xE0\x91\xF0\x82\xB5\x82\xBD\x8D\x80\x96\xDA\x82\xF0\x83\x8A\x83\x58\x83\x67"
+        restore = "\x91\x49\x91\xF0\x82\xB5\x82\xBD\x8D\x80\x96\xDA\x82\xF0\x83\x8A\x83\x58\x83\x67"
                   "\x83\x41\x82\xB5\x82\xDC\x82\xB7";
     } else if (codePage == 1252) {
         restore = std::string(14, '?');

@@ -295,7 +295,7 @@ TEST(InvokeCommand, InvalidOffsetsShowTheFailureBox)
         TMessageBoxWatcher boxes(L"Vesk");
         CMINVOKECOMMANDINFO info = OffsetInvoke(offset);
         EXPECT_EQ(extension.Menu()->InvokeCommand(&info), E_INVALIDARG);
-        boxes.WaitFor(1, 5000);
+        boxes.WaitFor(1, 20000);
         EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"FAIL: IContextMenu.InvokeCommand"});
     }
 }

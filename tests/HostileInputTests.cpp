@@ -193,7 +193,7 @@ TEST(HostileNullPointers, EveryMethodAnswersWithoutFaulting)
     nullVerb.lpVerb = nullptr;  // offset 0: the failure box
     TMessageBoxWatcher boxes(L"Vesk");
     EXPECT_EQ(menu->InvokeCommand(&nullVerb), E_INVALIDARG);
-    boxes.WaitFor(1, 5000);
+    boxes.WaitFor(1, 20000);
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"FAIL: IContextMenu.InvokeCommand"});
 
     // A wide verb claimed but not given falls back to the 8-bit one.

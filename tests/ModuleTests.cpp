@@ -1,5 +1,6 @@
 // The module as a host sees it: loaded with LoadLibraryW and reached only
 // through its exports.
+#include "StandInClient.h"
 #include "TestSupport.h"
 #include "module/ServerState.h"
 #include "shellext/VESK_Consts.h"
@@ -294,6 +295,38 @@ TEST_F(ModuleTest, StringTableHoldsTheMenuTexts)
     }
 }
 
+TEST_F(ModuleTest, WholeRightClickLeavesNothingAlive)
+{
+    TWatchListGuard watchList;
+    watchList.WriteWatchList("[W]\r\nSource=C:\\Docs\r\nAttribute=D\r\n");
+    TStandIn mainApp;
+    ASSERT_TRUE(mainApp.Started());
+
+    IClassFactory* factory = Factory();
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)),
+              S_OK);
+    factory->Release();
+    TFileListDataObject data({L"C:\\Docs\\a.txt"});
+    EXPECT_EQ(init->Initialize(nullptr, &data, nullptr), S_OK);
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
+    init->Release();
+
+    HMENU host = CreatePopupMenu();
+    EXPECT_EQ(menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
+    EXPECT_EQ(GetMenuState(host, 2, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    DestroyMenu(host);
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof(info);
+    info.lpVerb = MAKEINTRESOURCEA(1);
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    EXPECT_FALSE(mainApp.WaitForLine(L"execute topic=DdeBackupConv").empty());
+    EXPECT_EQ(FCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(menu->Release(), 0u);
+    EXPECT_EQ(FCanUnloadNow(), S_OK);
+}
+
 TEST(ModuleVersion, ResourceReadsBack)
 {
     const std::wstring module = TestBinDir() + L"Vesk.x64.dll";
@@ -378,7 +411,7 @@ TEST(ClassObjectConstruction, FailureShowsOwnErrorsAndRestoresTheCount)
         EXPECT_EQ(factory.CreateInstance(nullptr, IID_IContextMenu, &out), E_UNEXPECTED);
         EXPECT_EQ(out, nullptr);
         EXPECT_EQ(ServerState().ObjectCount(), objects);
-        if (!c.Boxes.empty()) boxes.WaitFor(c.Boxes.size(), 5000);
+        if (!c.Boxes.empty()) boxes.WaitFor(c.Boxes.size(), 20000);
         EXPECT_EQ(boxes.Texts(), c.Boxes);
     }
 }

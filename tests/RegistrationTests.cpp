@@ -48,15 +48,6 @@ std::vector<std::wstring> Roots()
     return {L"*", L"Directory", ClassKey()};
 }
 
-bool KeyExists(const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // Images of registry subtrees: to compare with, and to put back.
 

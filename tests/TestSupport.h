@@ -35,6 +35,8 @@ private:
 };
 
 void RemoveTree(const std::wstring& path);
+// True when the key exists below HKEY_CURRENT_USER.
+bool KeyExists(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);

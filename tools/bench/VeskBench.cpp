@@ -176,13 +176,12 @@ bool QueryMenuOnce(IContextMenu* menu)
     return result == 3 && enabled;
 }
 
-// The profile calls the watch decision needs, made directly: the section
-// list, then Source, Dest and Attribute of every watch up to the match.
-double ProfileCallsMs(const std::wstring& file)
+// The section names of the file, read as the watch decision reads them:
+// a second, larger buffer when the first one is filled.
+std::vector<wchar_t> ReadSectionNames(const std::wstring& file, DWORD& count)
 {
-    const double start = NowMs();
     std::vector<wchar_t> names(16384);
-    DWORD count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, names.data(), 16384, file.c_str());
+    count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, names.data(), 16384, file.c_str());
     if (count == 16382) {
         WIN32_FILE_ATTRIBUTE_DATA info = {};
         GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &info);
@@ -190,6 +189,16 @@ double ProfileCallsMs(const std::wstring& file)
         count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, names.data(),
                                          static_cast<DWORD>(names.size()), file.c_str());
     }
+    return names;
+}
+
+// The profile calls the watch decision needs, made directly: the section
+// list, then Source, Dest and Attribute of every watch up to the match.
+double ProfileCallsMs(const std::wstring& file)
+{
+    const double start = NowMs();
+    DWORD count = 0;
+    const std::vector<wchar_t> names = ReadSectionNames(file, count);
     wchar_t value[2048];
     for (const wchar_t* name = names.data(); name < names.data() + count; name += wcslen(name) + 1) {
         GetPrivateProfileStringW(name, L"Source", L"", value, 2048, file.c_str());
@@ -202,15 +211,8 @@ double ProfileCallsMs(const std::wstring& file)
 double SectionListMs(const std::wstring& file)
 {
     const double start = NowMs();
-    std::vector<wchar_t> names(16384);
-    DWORD count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, names.data(), 16384, file.c_str());
-    if (count == 16382) {
-        WIN32_FILE_ATTRIBUTE_DATA info = {};
-        GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &info);
-        names.assign(info.nFileSizeLow + 2, L'\0');
-        GetPrivateProfileStringW(nullptr, nullptr, nullptr, names.data(),
-                                 static_cast<DWORD>(names.size()), file.c_str());
-    }
+    DWORD count = 0;
+    ReadSectionNames(file, count);
     return NowMs() - start;
 }
 

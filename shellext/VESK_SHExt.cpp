@@ -26,7 +26,7 @@ const DWORD kServerStartIdleTimeoutMs = 60000;
 // waits up to 30 s for the started program.
 const DWORD kHandOffTimeoutMs = 45000;
 
-const UINT kOffsetSubmenu = 0;
+// Command offsets from the host's first identifier; 0 is the submenu item.
 const UINT kOffsetBackup = 1;
 const UINT kOffsetRestore = 2;
 const HRESULT kCommandsAdded = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3);

@@ -165,16 +165,26 @@ std::wstring TRegData::ReadString(const std::wstring& name)
             ERROR_SUCCESS ||
         size == 0)
         return std::wstring();
-    // One unit more than the data can fill: stored text need not end in NUL,
-    // and an odd byte count still fits.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD read = size;
-    if (RegQueryValueExW(FCurrentKey.Get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer.data()), &read) != ERROR_SUCCESS)
-        throw EVeskError(FormatMessageText(kReadFailed, name));
+    // Stored text need not end in NUL and may have an odd byte count: the
+    // buffer holds every byte of the data and a NUL unit behind them.
+    std::vector<wchar_t> buffer;
+    LSTATUS status;
+    do {
+        buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
+        status = RegQueryValueExW(FCurrentKey.Get(), name.c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(buffer.data()), &size);
+        // A value that grew since its size was read is read again.
+    } while (status == ERROR_MORE_DATA);
+    if (status != ERROR_SUCCESS) throw EVeskError(FormatMessageText(kReadFailed, name));
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw EVeskError(FormatMessageText(kWrongType, name));
-    return std::wstring(buffer.data());
+    // The text ends at its first NUL or at its last whole unit; an odd last
+    // byte is no character.
+    const wchar_t* const text = buffer.data();
+    const size_t units = size / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < units && text[length] != L'\0') ++length;
+    return std::wstring(text, length);
 }
 
 std::int32_t TRegData::ReadInteger(const std::wstring& name)

@@ -65,6 +65,13 @@ std::vector<BYTE> Sz(const std::wstring& text)
     return Utf16(text + L'\0');
 }
 
+// The data with one byte more, 'd', half a UTF-16 unit.
+std::vector<BYTE> OddTail(std::vector<BYTE> data)
+{
+    data.push_back('d');
+    return data;
+}
+
 std::vector<BYTE> Dword(DWORD value)
 {
     const auto* bytes = reinterpret_cast<const BYTE*>(&value);
@@ -513,6 +520,14 @@ const std::vector<TReadCase>& ReadCases()
         {L"string without its NUL", true, REG_SZ, Utf16(L"abc"), TRead::String, L"s:abc"},
         {L"string up to its first NUL", true, REG_SZ, Sz(std::wstring(L"ab\0cd", 5)),
          TRead::String, L"s:ab"},
+        // An odd byte count: the last byte is half a character and is dropped.
+        {L"odd size without its NUL", true, REG_SZ, OddTail(Utf16(L"abc")), TRead::String,
+         L"s:abc"},
+        {L"odd size after its NUL", true, REG_SZ, OddTail(Sz(L"abc")), TRead::String, L"s:abc"},
+        {L"odd single byte", true, REG_SZ, {'x'}, TRead::String, L"s:"},
+        {L"odd expandable string", true, REG_EXPAND_SZ, OddTail(Utf16(L"%TEMP%")), TRead::String,
+         L"s:%TEMP%"},
+        {L"empty string value", true, REG_SZ, {}, TRead::String, L"s:"},
         {L"missing string", false, REG_NONE, {}, TRead::String, L"s:"},
         {L"empty data reads as empty string", true, REG_BINARY, {}, TRead::String, L"s:"},
         {L"dword as string", true, REG_DWORD, Dword(5), TRead::String, WrongType(kReadName)},

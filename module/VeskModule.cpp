@@ -1,24 +1,22 @@
-// The module's entry points.  Load and unload do no window or DDE work:
-// they run under the loader lock.  The server state and the class object
-// have static storage and are ready before DllMain runs.
-#include "ServerState.h"
+// The module's entry points.  Loading and unloading do no work of their
+// own: the server state and the class object are static and ready before
+// any export runs, and nothing may touch windows, DDE or the registry
+// under the loader lock.  The runtime's own DllMain is all that runs.
+#include "ModuleState.h"
 #include "../shellext/VESK_Consts.h"
-#include "../shellext/VESK_SHExt.h"
+#include "../support/ComBoundary.h"
 
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
-    return TRUE;
-}
-
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, CLSID_VeskShellExtension)) return CLASS_E_CLASSNOTAVAILABLE;
-    return ClassObject().QueryInterface(riid, ppv);
+    return GuardComCall(E_FAIL, [&] {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (IsNullReference(&rclsid) || !IsEqualCLSID(rclsid, CLSID_VeskShellExtension))
+            return CLASS_E_CLASSNOTAVAILABLE;
+        return ClassObject().QueryInterface(riid, ppv);
+    });
 }
 
 STDAPI DllCanUnloadNow()
@@ -28,14 +26,17 @@ STDAPI DllCanUnloadNow()
 
 namespace {
 
+// Any error ends the pass with E_FAIL, exhausted memory included: the
+// registration tool only tells success from failure.
 HRESULT RunRegistrationPass(bool Register) noexcept
 {
-    try {
-        ClassObject().UpdateRegistry(Register);
-        return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return GuardComCall(
+        E_FAIL,
+        [&] {
+            ClassObject().UpdateRegistry(Register);
+            return S_OK;
+        },
+        E_FAIL);
 }
 
 }  // namespace

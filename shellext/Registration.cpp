@@ -2,7 +2,7 @@
 // folders ("Directory") and the class key, everything below
 // HKEY_CURRENT_USER\Software\Classes so that no administrator rights are
 // needed and only the registering user gets the menu.
-#include "VESK_SHExt.h"
+#include "ShellExtensionFactory.h"
 #include "VESK_Consts.h"
 #include "../support/RegData.h"
 #include "../support/SysInfo.h"

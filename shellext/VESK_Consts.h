@@ -1,4 +1,6 @@
 #pragma once
+// The extension's fixed names: its class, its texts (string resources
+// 65288 to 65292) and what the main application serves and shows.
 #include "../resources/resource.h"
 
 #include <windows.h>
@@ -12,9 +14,6 @@ std::wstring GetClassIdText();
 
 // Vesk.exe in the folder of this module.
 std::wstring GetServerExePath();
-
-// A text of this module's string table, loaded afresh on every call.
-std::wstring LoadResourceText(UINT id);
 
 // What the main application serves and shows.
 extern const wchar_t kMainWindowClass[];  // "TMainForm"

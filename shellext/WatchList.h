@@ -3,6 +3,7 @@
 // commands apply to a selected path.
 #include <string>
 
+// Ordered: each state enables what the one before it does, and more.
 enum class TCommandState { None, RestoreOnly, Both };
 
 // Where the watch list lies, below the roaming application-data folder.

@@ -1,10 +1,11 @@
 #pragma once
-// Owners for the platform handle kinds the extension uses.  Each owner
-// closes its handle exactly once; none is copyable, all are movable.
+// One owner for every platform handle kind: TUniqueHandle with the kind's
+// traits.  An owner closes its handle exactly once; none is copyable, all
+// are movable.  Ownership begins when the handle is known to be valid: a
+// failed call's out-parameter is never adopted.
 #include <windows.h>
 #include <ddeml.h>
 #include <ole2.h>
-#include <utility>
 
 template <typename Traits>
 class TUniqueHandle {
@@ -18,28 +19,33 @@ public:
     TUniqueHandle(const TUniqueHandle&) = delete;
     TUniqueHandle& operator=(const TUniqueHandle&) = delete;
     TUniqueHandle(TUniqueHandle&& other) noexcept : FHandle(other.Release()) {}
-    TUniqueHandle& operator=(TUniqueHandle&& other) noexcept {
+    TUniqueHandle& operator=(TUniqueHandle&& other) noexcept
+    {
         if (this != &other) Reset(other.Release());
         return *this;
     }
 
-    HandleType Get() const noexcept { return FHandle; }
+    const HandleType& Get() const noexcept { return FHandle; }
     bool IsValid() const noexcept { return Traits::IsValid(FHandle); }
     explicit operator bool() const noexcept { return IsValid(); }
 
-    // For out-parameters of the platform functions: closes what is held first.
-    HandleType* Put() noexcept {
+    // For out-parameters of functions that leave the handle invalid when
+    // they fail: closes what is held first.
+    HandleType* Put() noexcept
+    {
         Reset();
         return &FHandle;
     }
 
-    HandleType Release() noexcept {
+    HandleType Release() noexcept
+    {
         HandleType handle = FHandle;
         FHandle = Traits::Invalid();
         return handle;
     }
 
-    void Reset(HandleType handle = Traits::Invalid()) noexcept {
+    void Reset(HandleType handle = Traits::Invalid()) noexcept
+    {
         if (Traits::IsValid(FHandle)) Traits::Close(FHandle);
         FHandle = handle;
     }
@@ -66,92 +72,60 @@ struct TMenuTraits {
 struct TKernelHandleTraits {
     using HandleType = HANDLE;
     static HANDLE Invalid() noexcept { return nullptr; }
-    static bool IsValid(HANDLE handle) noexcept {
+    static bool IsValid(HANDLE handle) noexcept
+    {
         return handle != nullptr && handle != INVALID_HANDLE_VALUE;
     }
     static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
 };
 
+// A module reference taken with LoadLibrary or GetModuleHandleEx.
+struct TModuleTraits {
+    using HandleType = HMODULE;
+    static HMODULE Invalid() noexcept { return nullptr; }
+    static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
+    static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
+
+// A storage medium that IDataObject::GetData filled.
+struct TStgMediumTraits {
+    using HandleType = STGMEDIUM;
+    static STGMEDIUM Invalid() noexcept { return STGMEDIUM(); }
+    static bool IsValid(const STGMEDIUM& medium) noexcept
+    {
+        return medium.tymed != TYMED_NULL || medium.pUnkForRelease != nullptr;
+    }
+    static void Close(STGMEDIUM medium) noexcept { ReleaseStgMedium(&medium); }
+};
+
+// DDEML data that no transaction has taken over yet.
+struct TDdeDataTraits {
+    using HandleType = HDDEDATA;
+    static HDDEDATA Invalid() noexcept { return nullptr; }
+    static bool IsValid(HDDEDATA data) noexcept { return data != nullptr; }
+    static void Close(HDDEDATA data) noexcept { DdeFreeDataHandle(data); }
+};
+
+// A DDEML string handle is freed through the instance that made it.
+struct TDdeString {
+    DWORD Instance;
+    HSZ Handle;
+};
+
+struct TDdeStringTraits {
+    using HandleType = TDdeString;
+    static TDdeString Invalid() noexcept { return TDdeString{0, nullptr}; }
+    static bool IsValid(const TDdeString& text) noexcept { return text.Handle != nullptr; }
+    static void Close(const TDdeString& text) noexcept
+    {
+        DdeFreeStringHandle(text.Instance, text.Handle);
+    }
+};
+
 using TRegKey = TUniqueHandle<TRegKeyTraits>;
 using TMenuHandle = TUniqueHandle<TMenuTraits>;
 using TKernelHandle = TUniqueHandle<TKernelHandleTraits>;
-
-// A storage medium filled by IDataObject::GetData, released once.
-class TStgMedium {
-public:
-    TStgMedium() noexcept : FMedium() {}
-    ~TStgMedium() { Reset(); }
-    TStgMedium(const TStgMedium&) = delete;
-    TStgMedium& operator=(const TStgMedium&) = delete;
-
-    STGMEDIUM* Put() noexcept {
-        Reset();
-        return &FMedium;
-    }
-    const STGMEDIUM& Get() const noexcept { return FMedium; }
-
-    void Reset() noexcept {
-        if (FFilled) ReleaseStgMedium(&FMedium);
-        FMedium = STGMEDIUM();
-        FFilled = false;
-    }
-    // Marks the medium as filled once GetData has succeeded.
-    void SetFilled() noexcept { FFilled = true; }
-
-private:
-    STGMEDIUM FMedium;
-    bool FFilled = false;
-};
-
-// DDEML string handle: freeing needs the instance it belongs to.
-class TDdeStringHandle {
-public:
-    TDdeStringHandle() noexcept = default;
-    TDdeStringHandle(DWORD instance, HSZ handle) noexcept : FInstance(instance), FHandle(handle) {}
-    ~TDdeStringHandle() { Reset(); }
-    TDdeStringHandle(const TDdeStringHandle&) = delete;
-    TDdeStringHandle& operator=(const TDdeStringHandle&) = delete;
-    TDdeStringHandle(TDdeStringHandle&& other) noexcept
-        : FInstance(other.FInstance), FHandle(std::exchange(other.FHandle, nullptr)) {}
-    TDdeStringHandle& operator=(TDdeStringHandle&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            FInstance = other.FInstance;
-            FHandle = std::exchange(other.FHandle, nullptr);
-        }
-        return *this;
-    }
-
-    HSZ Get() const noexcept { return FHandle; }
-    explicit operator bool() const noexcept { return FHandle != nullptr; }
-    void Reset() noexcept {
-        if (FHandle) DdeFreeStringHandle(FInstance, FHandle);
-        FHandle = nullptr;
-    }
-
-private:
-    DWORD FInstance = 0;
-    HSZ FHandle = nullptr;
-};
-
-// DDEML data handle that has not been handed to a transaction yet.
-class TDdeDataHandle {
-public:
-    TDdeDataHandle() noexcept = default;
-    explicit TDdeDataHandle(HDDEDATA handle) noexcept : FHandle(handle) {}
-    ~TDdeDataHandle() { Reset(); }
-    TDdeDataHandle(const TDdeDataHandle&) = delete;
-    TDdeDataHandle& operator=(const TDdeDataHandle&) = delete;
-
-    HDDEDATA Get() const noexcept { return FHandle; }
-    explicit operator bool() const noexcept { return FHandle != nullptr; }
-    // DDEML owns the data once a transaction has taken it.
-    HDDEDATA Release() noexcept { return std::exchange(FHandle, nullptr); }
-    void Reset() noexcept {
-        if (FHandle) DdeFreeDataHandle(FHandle);
-        FHandle = nullptr;
-    }
-
-private:
-    HDDEDATA FHandle = nullptr;
-};
+using TModuleHandle = TUniqueHandle<TModuleTraits>;
+using TStgMedium = TUniqueHandle<TStgMediumTraits>;
+using TDdeDataHandle = TUniqueHandle<TDdeDataTraits>;
+using TDdeStringHandle = TUniqueHandle<TDdeStringTraits>;

@@ -240,8 +240,12 @@ TEST(GetCommandString, NoRoomWritesNothing)
         TBuffer buffer;
         EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, buffer.Bytes, 0), S_OK);
         EXPECT_TRUE(buffer.UntouchedFrom(0));
-        EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, nullptr, 100), S_OK);
+        // No buffer to write to is a bad argument, not a text written.
+        EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, nullptr, 100), E_INVALIDARG);
     }
+    // A validation request has nothing to write.
+    for (UINT flags : {GCS_VALIDATEA, GCS_VALIDATEW})
+        EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, nullptr, 0), S_OK);
 }
 
 // The 8-bit verb is the help text in the process's ANSI code page; the

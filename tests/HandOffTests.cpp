@@ -276,18 +276,27 @@ TEST_F(HandOffTest, CommandInvokedOnAnotherThread)
 // ---------------------------------------------------------------------------
 // Hostile conditions around the hand-off.
 
-TEST_F(HandOffTest, PathsOutsideTheAnsiCodePageArriveAsTheConversionGivesThem)
+// A character the code page lacks arrives as the code page's default
+// character, never as a best-fit look-alike: a fullwidth full stop or
+// reverse solidus must not become "." or "\\", nor a yen sign the
+// backslash of code page 932, or the main application gets another path.
+TEST_F(HandOffTest, PathsOutsideTheAnsiCodePageArriveWithoutBestFit)
 {
-    const std::vector<std::wstring> paths = {L"C:\\\x65E5\x672C\\\x0416.txt", L"C:\\caf\x00E9.txt"};
+    const std::vector<std::wstring> paths = {
+        L"C:\\\x65E5\x672C\\\x0416.txt", L"C:\\caf\x00E9.txt", L"C:\\Docs\\x\xFF0E\xFF0E\xFF3C",
+        L"C:\\Docs\\\x4FA1\x683C\x00A5" L"1000.txt"};
     TStandIn mainApp;
     TExtension extension(paths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
-    const std::string expected = WideToAnsi(paths[0] + L"\r\n" + paths[1] + L"\r\n");
+    std::string expected;
     if (GetACP() == 1252) {
-        EXPECT_EQ(expected, "C:\\??\\?.txt\r\nC:\\caf\xE9.txt\r\n");
+        expected = "C:\\??\\?.txt\r\nC:\\caf\xE9.txt\r\nC:\\Docs\\x???\r\n"
+                   "C:\\Docs\\??\xA5" "1000.txt\r\n";
     } else if (GetACP() == 932) {
-        // Best fit: the accented letter becomes its plain one.
-        EXPECT_EQ(expected, "C:\\\x93\xFA\x96\x7B\\\x84\x47.txt\r\nC:\\cafe.txt\r\n");
+        expected = "C:\\\x93\xFA\x96\x7B\\\x84\x47.txt\r\nC:\\caf?.txt\r\n"
+                   "C:\\Docs\\x\x81\x44\x81\x44\x81\x5F\r\nC:\\Docs\\\x89\xBF\x8A\x69?1000.txt\r\n";
+    } else {
+        GTEST_SKIP() << "code page " << GetACP();
     }
     EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")), ExecuteLine(L"DdeBackupConv", expected));
 }

@@ -3,6 +3,7 @@
 // documented one.
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
+#include "module/ModuleState.h"
 #include "shellext/VESK_SHExt.h"
 
 #include <psapi.h>
@@ -182,8 +183,8 @@ TEST(HostileNullPointers, EveryMethodAnswersWithoutFaulting)
 
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_FAIL);
     EXPECT_EQ(menu->QueryContextMenu(nullptr, 0, 0, 0, 0), S_OK);
-    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBW, nullptr, nullptr, 0), S_OK);
-    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBA, nullptr, nullptr, 100), S_OK);
+    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBW, nullptr, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBA, nullptr, nullptr, 100), E_INVALIDARG);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_EQ(menu->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
     EXPECT_EQ(init->QueryInterface(IID_IContextMenu, nullptr), E_POINTER);
@@ -204,7 +205,7 @@ TEST(HostileNullPointers, EveryMethodAnswersWithoutFaulting)
     claimed.lpVerbW = nullptr;
     EXPECT_EQ(menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&claimed)), E_FAIL);
 
-    TShellExtensionFactory factory;
+    TShellExtensionFactory factory(ServerState());
     EXPECT_EQ(factory.CreateInstance(nullptr, IID_IContextMenu, nullptr), E_POINTER);
     EXPECT_EQ(factory.QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
 }

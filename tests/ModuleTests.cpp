@@ -2,7 +2,7 @@
 // through its exports.
 #include "StandInClient.h"
 #include "TestSupport.h"
-#include "module/ServerState.h"
+#include "module/ModuleState.h"
 #include "shellext/VESK_Consts.h"
 #include "shellext/VESK_SHExt.h"
 #include "support/VeskError.h"
@@ -375,6 +375,7 @@ namespace {
 
 class TFailingFactory : public TShellExtensionFactory {
 public:
+    TFailingFactory() : TShellExtensionFactory(ServerState()) {}
     std::function<void()> Fail;
     TShellExtension* CreateComObject(IUnknown* controller) override
     {

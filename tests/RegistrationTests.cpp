@@ -3,7 +3,7 @@
 // platform's regsvr32.  Each test starts from a profile without the
 // extension's keys and puts back afterwards whatever was there before.
 #include "TestSupport.h"
-#include "module/ServerState.h"
+#include "module/ModuleState.h"
 #include "shellext/VESK_Consts.h"
 #include "shellext/VESK_SHExt.h"
 #include "support/SysInfo.h"

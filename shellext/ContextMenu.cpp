@@ -15,8 +15,6 @@
 
 namespace {
 
-const wchar_t kInvokeFailureText[] = L"FAIL: IContextMenu.InvokeCommand";
-
 // Copies at most capacity - 1 units and a terminator; nothing when there
 // is no room even for the terminator.  Counts units, so an 8-bit copy may
 // end inside a double-byte character.

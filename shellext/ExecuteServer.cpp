@@ -1,5 +1,6 @@
 // The hand-off of the selection to the main application: find its window
 // or start it, then deliver the paths over DDE (HandOff.cpp).
+#include "DdeHandOff.h"
 #include "HandOff.h"
 #include "VESK_Consts.h"
 #include "VESK_SHExt.h"
@@ -7,6 +8,7 @@
 
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,6 @@ const DWORD kServerStartIdleTimeoutMs = 60000;
 // The DDE part of a hand-off gets this long: the fallback start inside it
 // waits up to 30 s for the started program.
 const DWORD kHandOffTimeoutMs = 45000;
-
-const wchar_t kShellExecuteFailureText[] = L"FAIL: ExecuteServer.ShellExecuteEx";
 
 void ShowErrorBox(const wchar_t* text) noexcept
 {
@@ -71,8 +71,10 @@ void TShellExtension::ExecuteServer(const wchar_t* topic) noexcept
             return;
         }
         // The lines are joined again on the way out, each with CR LF.
-        const TFailureText failure =
-            RunHandOff(topic, SplitLines(FFiles), GetServerExePath(), kHandOffTimeoutMs);
+        // A hand-off that runs out of time was still connecting.
+        const TFailureText failure = RunHandOff(
+            std::make_unique<TDdeHandOff>(topic, SplitLines(FFiles), GetServerExePath()),
+            kHandOffTimeoutMs, kSetLinkFailureText);
         if (!failure.Empty()) ShowErrorBox(failure.Text());
     } catch (...) {
         // Nothing of the hand-off's own steps failed, but it did not happen.

@@ -13,6 +13,11 @@ const wchar_t kBackupTopic[] = L"DdeBackupConv";
 const wchar_t kRestoreTopic[] = L"DdeRestorConv";
 const wchar_t kMessageCaption[] = L"Vesk";
 
+const wchar_t kInvokeFailureText[] = L"FAIL: IContextMenu.InvokeCommand";
+const wchar_t kShellExecuteFailureText[] = L"FAIL: ExecuteServer.ShellExecuteEx";
+const wchar_t kSetLinkFailureText[] = L"FAIL: ExecuteServer.SetLink";
+const wchar_t kExecuteMacroLinesFailureText[] = L"FAIL: ExecuteServer.ExecuteMacroLines";
+
 namespace {
 const wchar_t kServerExeName[] = L"Vesk.exe";
 }

@@ -22,3 +22,9 @@ extern const wchar_t kDdeService[];       // "Vesk"
 extern const wchar_t kBackupTopic[];      // "DdeBackupConv"
 extern const wchar_t kRestoreTopic[];     // "DdeRestorConv"
 extern const wchar_t kMessageCaption[];   // "Vesk"
+
+// What the user is shown when a command fails, under kMessageCaption.
+extern const wchar_t kInvokeFailureText[];             // "FAIL: IContextMenu.InvokeCommand"
+extern const wchar_t kShellExecuteFailureText[];       // "FAIL: ExecuteServer.ShellExecuteEx"
+extern const wchar_t kSetLinkFailureText[];            // "FAIL: ExecuteServer.SetLink"
+extern const wchar_t kExecuteMacroLinesFailureText[];  // "FAIL: ExecuteServer.ExecuteMacroLines"

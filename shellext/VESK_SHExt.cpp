@@ -3,6 +3,7 @@
 #include "WatchList.h"
 #include "../dde/DdeConversation.h"
 #include "../module/ServerState.h"
+#include "../support/DropFiles.h"
 #include "../support/Handles.h"
 #include "../support/TextConv.h"
 #include "../support/VeskError.h"
@@ -44,55 +45,6 @@ UINT HelpTextId(UINT_PTR offset) noexcept
     case kOffsetRestore: return IDS_RESTORE_HELP;
     default: return 0;
     }
-}
-
-// Reads the file list of a CF_HDROP medium, checking first that the list
-// lies inside its memory block: a malformed block must not be read past
-// its end.
-bool ReadDroppedFiles(HGLOBAL memory, std::vector<std::wstring>& paths)
-{
-    const SIZE_T size = GlobalSize(memory);
-    if (size < sizeof(DROPFILES)) return false;
-    const auto* header = static_cast<const DROPFILES*>(GlobalLock(memory));
-    if (header == nullptr) return false;
-    bool wellFormed = header->pFiles >= sizeof(DROPFILES) && header->pFiles < size;
-    UINT names = 0;  // names before the closing empty one
-    if (wellFormed) {
-        // The list ends with an empty name: two terminators in a row.
-        const auto* bytes = reinterpret_cast<const BYTE*>(header);
-        const SIZE_T unit = header->fWide ? sizeof(wchar_t) : 1;
-        const SIZE_T count = (size - header->pFiles) / unit;
-        wellFormed = false;
-        bool previousWasTerminator = true;  // an empty list is one terminator
-        for (SIZE_T i = 0; i < count; ++i) {
-            const BYTE* at = bytes + header->pFiles + i * unit;
-            const bool terminator = unit == 1 ? *at == 0 : (at[0] == 0 && at[1] == 0);
-            if (terminator && previousWasTerminator) {
-                wellFormed = true;
-                break;
-            }
-            if (terminator) ++names;
-            previousWasTerminator = terminator;
-        }
-    }
-    GlobalUnlock(memory);
-    if (!wellFormed) return false;
-
-    const auto drop = static_cast<HDROP>(memory);
-    // Some platforms count the closing empty name of an empty list as a
-    // path; the names counted above bound the list.
-    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    if (count > names) count = names;
-    paths.clear();
-    paths.reserve(count);
-    for (UINT index = 0; index < count; ++index) {
-        const UINT length = DragQueryFileW(drop, index, nullptr, 0);
-        std::wstring path(static_cast<size_t>(length) + 1, L'\0');
-        const UINT copied = DragQueryFileW(drop, index, &path[0], length + 1);
-        path.resize(copied <= length ? copied : length);
-        paths.push_back(std::move(path));
-    }
-    return true;
 }
 
 }  // namespace
@@ -225,7 +177,7 @@ HRESULT TShellExtension::Initialize(PCIDLIST_ABSOLUTE, IDataObject* lpdObj, HKEY
         if (medium.Get().tymed != TYMED_HGLOBAL || medium.Get().hGlobal == nullptr) return E_FAIL;
 
         std::vector<std::wstring> paths;
-        if (!ReadDroppedFiles(medium.Get().hGlobal, paths)) return E_FAIL;
+        if (!ReadDropFiles(medium.Get().hGlobal, paths)) return E_FAIL;
         std::wstring files;
         for (const auto& path : paths) files += path + L"\r\n";
         FPath = paths.empty() ? std::wstring() : paths.front();

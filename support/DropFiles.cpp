@@ -1,46 +1,85 @@
 #include "DropFiles.h"
+#include "Handles.h"
 
-#include <shellapi.h>
+#include <windows.h>
 #include <shlobj.h>
 
-// Placeholder: the old reader, replaced by the one-pass reader.
-bool ReadDropFiles(HGLOBAL memory, std::vector<std::wstring>& paths)
+#include <climits>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// A GlobalLock held until the owner ends.
+struct TGlobalLockTraits {
+    using HandleType = HGLOBAL;
+    static HGLOBAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HGLOBAL block) noexcept { return block != nullptr; }
+    static void Close(HGLOBAL block) noexcept { GlobalUnlock(block); }
+};
+using TGlobalLock = TUniqueHandle<TGlobalLockTraits>;
+
+bool AnsiToWide(const BYTE* name, size_t length, std::wstring& text)
 {
-    const SIZE_T size = GlobalSize(memory);
-    if (size < sizeof(DROPFILES)) return false;
-    const auto* header = static_cast<const DROPFILES*>(GlobalLock(memory));
-    if (header == nullptr) return false;
-    bool wellFormed = header->pFiles >= sizeof(DROPFILES) && header->pFiles < size;
-    UINT names = 0;
-    if (wellFormed) {
-        const auto* bytes = reinterpret_cast<const BYTE*>(header);
-        const SIZE_T unit = header->fWide ? sizeof(wchar_t) : 1;
-        const SIZE_T count = (size - header->pFiles) / unit;
-        wellFormed = false;
-        bool previousWasTerminator = true;
-        for (SIZE_T i = 0; i < count; ++i) {
-            const BYTE* at = bytes + header->pFiles + i * unit;
-            const bool terminator = unit == 1 ? *at == 0 : (at[0] == 0 && at[1] == 0);
-            if (terminator && previousWasTerminator) {
-                wellFormed = true;
-                break;
-            }
-            if (terminator) ++names;
-            previousWasTerminator = terminator;
+    if (length > static_cast<size_t>(INT_MAX)) return false;
+    const auto* bytes = reinterpret_cast<const char*>(name);
+    const int count = static_cast<int>(length);
+    const int units = MultiByteToWideChar(CP_ACP, 0, bytes, count, nullptr, 0);
+    if (units <= 0) return false;
+    text.assign(static_cast<size_t>(units), L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, bytes, count, &text[0], units) == units;
+}
+
+}  // namespace
+
+bool ReadDropFiles(const void* data, size_t size, std::vector<std::wstring>& paths)
+{
+    if (data == nullptr || size < sizeof(DROPFILES)) return false;
+    DROPFILES header;
+    std::memcpy(&header, data, sizeof(header));
+    if (header.pFiles < sizeof(DROPFILES) || header.pFiles >= size) return false;
+
+    const bool wide = header.fWide != FALSE;
+    const size_t unit = wide ? sizeof(wchar_t) : 1;
+    const BYTE* list = static_cast<const BYTE*>(data) + header.pFiles;
+    const size_t units = (size - header.pFiles) / unit;
+    // Byte-wise, so that an odd pFiles needs no aligned access.
+    auto isTerminator = [&](size_t i) {
+        const BYTE* at = list + i * unit;
+        return wide ? (at[0] == 0 && at[1] == 0) : at[0] == 0;
+    };
+
+    std::vector<std::wstring> names;
+    size_t start = 0;  // first unit of the name being read
+    for (size_t i = 0; i < units; ++i) {
+        if (!isTerminator(i)) continue;
+        if (i == start) {
+            // The closing empty name.  An empty list must be two
+            // terminators as well: the platform reads the unit after.
+            if (i == 0 && !(units > 1 && isTerminator(1))) return false;
+            paths = std::move(names);
+            return true;
         }
+        const size_t length = i - start;
+        std::wstring name;
+        if (wide) {
+            name.assign(length, L'\0');
+            std::memcpy(&name[0], list + start * unit, length * unit);
+        } else if (!AnsiToWide(list + start, length, name)) {
+            return false;
+        }
+        names.push_back(std::move(name));
+        start = i + 1;
     }
-    GlobalUnlock(memory);
-    if (!wellFormed) return false;
-    const auto drop = static_cast<HDROP>(memory);
-    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    if (count > names) count = names;
-    paths.clear();
-    for (UINT index = 0; index < count; ++index) {
-        const UINT length = DragQueryFileW(drop, index, nullptr, 0);
-        std::wstring path(static_cast<size_t>(length) + 1, L'\0');
-        const UINT copied = DragQueryFileW(drop, index, &path[0], length + 1);
-        path.resize(copied <= length ? copied : length);
-        paths.push_back(std::move(path));
-    }
-    return true;
+    return false;
+}
+
+bool ReadDropFiles(HGLOBAL block, std::vector<std::wstring>& paths)
+{
+    if (block == nullptr) return false;
+    const SIZE_T size = GlobalSize(block);
+    const void* data = GlobalLock(block);
+    if (data == nullptr) return false;
+    TGlobalLock lock(block);
+    return ReadDropFiles(data, size, paths);
 }

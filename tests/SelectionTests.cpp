@@ -70,12 +70,15 @@ TEST(Selection, FailuresLeaveEarlierFieldsAlone)
     unterminated.resize(unterminated.size() - 4);  // no closing empty name
     std::string offsetPastEnd = BuildDropBlock({L"C:\\x"});
     reinterpret_cast<DROPFILES*>(&offsetPastEnd[0])->pFiles = 0x7FFFFFF0;
+    std::string loneTerminator = BuildDropBlock({});
+    loneTerminator.resize(loneTerminator.size() - 2);  // the block ends after one terminator
     const TFailure failures[] = {
         {"format refused", DV_E_FORMATETC, TYMED_HGLOBAL, "", DV_E_FORMATETC, 0},
         {"other failure", E_OUTOFMEMORY, TYMED_HGLOBAL, "", E_OUTOFMEMORY, 0},
         {"not global memory", S_OK, TYMED_ISTREAM, "", E_FAIL, 1},
         {"list without its end", S_OK, TYMED_HGLOBAL, unterminated, E_FAIL, 1},
         {"list offset outside the block", S_OK, TYMED_HGLOBAL, offsetPastEnd, E_FAIL, 1},
+        {"empty list of one terminator", S_OK, TYMED_HGLOBAL, loneTerminator, E_FAIL, 1},
         {"block shorter than its header", S_OK, TYMED_HGLOBAL, std::string(8, '\0'), E_FAIL, 1},
     };
     for (const auto& f : failures) {

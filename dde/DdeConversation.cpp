@@ -40,16 +40,6 @@ TDdeConversation::~TDdeConversation()
     UnregisterConversation(*this);
 }
 
-void TDdeConversation::ServerDisconnected(HCONV conv) noexcept
-{
-    if (FConv == conv) FConv = nullptr;
-}
-
-void TDdeConversation::ExecuteCompleted() noexcept
-{
-    FWaitStat = false;
-}
-
 bool TDdeConversation::SetLink(const std::wstring& service, const std::wstring& topic)
 {
     CloseLink();

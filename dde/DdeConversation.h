@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-class TDdeConversation final : private TDdeConversationEvents {
+class TDdeConversation final : private TDdeLinkState {
 public:
     // fallbackProgram: full path of the program started, with the topic as
     // its only argument, when the first connect finds no server; empty for
@@ -41,9 +41,6 @@ public:
     static constexpr size_t kMaxNameBytes = 255;
 
 private:
-    void ServerDisconnected(HCONV conv) noexcept override;
-    void ExecuteCompleted() noexcept override;
-
     void Connect();
     bool StartFallbackProgram() const;
 
@@ -54,8 +51,7 @@ private:
     // Made at the first connect attempt, alive until CloseLink.
     TDdeStringHandle FHszApp;
     TDdeStringHandle FHszTopic;
-    HCONV FConv = nullptr;
+    // FConv and FWaitStat are the link state the instance callback marks.
     CONVINFO FCnvInfo = {};
     UINT FDdeFmt = CF_TEXT;
-    bool FWaitStat = false;
 };

@@ -66,15 +66,12 @@ HDDEDATA CALLBACK TDdeInstance::DdeCallback(UINT type, UINT, HCONV conv, HSZ, HS
     info.cb = sizeof(info);
     const DWORD id = type == XTYP_XACT_COMPLETE ? static_cast<DWORD>(data1) : QID_SYNC;
     if (DdeQueryConvInfo(conv, id, &info) == 0) return nullptr;
-    TDdeConversationEvents* const conversation = FindConversation(info.hUser);
-    if (conversation == nullptr) return nullptr;
-
     switch (type) {
     case XTYP_DISCONNECT:
-        conversation->ServerDisconnected(conv);
+        MarkServerDisconnected(info.hUser, conv);
         break;
     case XTYP_XACT_COMPLETE:
-        conversation->ExecuteCompleted();
+        MarkExecuteCompleted(info.hUser);
         break;
     default:
         break;

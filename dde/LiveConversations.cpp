@@ -5,44 +5,53 @@ namespace {
 
 // A handful of conversations at most: a list is all the table needs.
 TLock GLock;
-TDdeConversationEvents* GFirst = nullptr;
+TDdeLinkState* GFirst = nullptr;
 DWORD GLastKey = 0;
 
-TDdeConversationEvents* FindLocked(DWORD key) noexcept
+TDdeLinkState* FindLocked(DWORD_PTR key) noexcept
 {
-    for (TDdeConversationEvents* at = GFirst; at != nullptr; at = at->NextLive)
+    if (key == 0 || key > MAXDWORD) return nullptr;
+    for (TDdeLinkState* at = GFirst; at != nullptr; at = at->NextLive)
         if (at->LiveKey == key) return at;
     return nullptr;
 }
 
 }  // namespace
 
-void RegisterConversation(TDdeConversationEvents& conversation) noexcept
+void RegisterConversation(TDdeLinkState& state) noexcept
 {
     TLockHold hold(GLock);
     do {
         ++GLastKey;
     } while (GLastKey == 0 || FindLocked(GLastKey) != nullptr);
-    conversation.LiveKey = GLastKey;
-    conversation.NextLive = GFirst;
-    GFirst = &conversation;
+    state.LiveKey = GLastKey;
+    state.NextLive = GFirst;
+    GFirst = &state;
 }
 
-void UnregisterConversation(TDdeConversationEvents& conversation) noexcept
+void UnregisterConversation(TDdeLinkState& state) noexcept
 {
     TLockHold hold(GLock);
-    for (TDdeConversationEvents** link = &GFirst; *link != nullptr; link = &(*link)->NextLive) {
-        if (*link == &conversation) {
-            *link = conversation.NextLive;
+    for (TDdeLinkState** link = &GFirst; *link != nullptr; link = &(*link)->NextLive) {
+        if (*link == &state) {
+            *link = state.NextLive;
             break;
         }
     }
-    conversation.NextLive = nullptr;
+    state.NextLive = nullptr;
+    state.LiveKey = 0;
 }
 
-TDdeConversationEvents* FindConversation(DWORD_PTR userData) noexcept
+void MarkServerDisconnected(DWORD_PTR userData, HCONV conv) noexcept
 {
-    if (userData == 0 || userData > MAXDWORD) return nullptr;
     TLockHold hold(GLock);
-    return FindLocked(static_cast<DWORD>(userData));
+    TDdeLinkState* const state = FindLocked(userData);
+    if (state != nullptr && state->FConv == conv) state->FConv = nullptr;
+}
+
+void MarkExecuteCompleted(DWORD_PTR userData) noexcept
+{
+    TLockHold hold(GLock);
+    TDdeLinkState* const state = FindLocked(userData);
+    if (state != nullptr) state->FWaitStat = false;
 }

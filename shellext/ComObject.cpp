@@ -1,21 +1,23 @@
 #include "ComObject.h"
-#include "ShellExtensionFactory.h"
+#include "ServerState.h"
 #include "../support/ComBoundary.h"
 
-TComObject::TComObject(TShellExtensionFactory* factory, IUnknown* controller) noexcept
-    : FController(controller), FFactory(factory), FInner(*this)
+TComObject::TComObject(TServerState* server, IUnknown* controller,
+                       const TInterfaceEntry* ownInterfaces) noexcept
+    : FController(controller), FServer(server), FOwnInterfaces(ownInterfaces), FInner(*this)
 {
-    if (FFactory != nullptr) FFactory->Server().IncObjectCount();
+    if (FServer != nullptr) FServer->IncObjectCount();
 }
 
 TComObject::~TComObject()
 {
-    if (FFactory != nullptr) FFactory->Server().DecObjectCount();
+    if (FServer != nullptr) FServer->DecObjectCount();
 }
 
 void* TComObject::FindInterface(REFIID riid) noexcept
 {
-    if (void* own = FindOwnInterface(riid)) return own;
+    for (const TInterfaceEntry* entry = FOwnInterfaces; entry->Iid != nullptr; ++entry)
+        if (IsEqualIID(riid, *entry->Iid)) return reinterpret_cast<char*>(this) + entry->Offset;
     if (IsEqualIID(riid, __uuidof(ISupportErrorInfo))) return static_cast<ISupportErrorInfo*>(this);
     if (IsEqualIID(riid, __uuidof(IUnknown))) return &FInner;
     return nullptr;

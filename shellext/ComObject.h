@@ -6,13 +6,35 @@
 #include <windows.h>
 #include <oaidl.h>
 
-class TShellExtensionFactory;
+#include <cstddef>
+
+class TServerState;
+class TComObject;
+
+// One interface of a class built on TComObject: its identifier and where
+// it lies in the object, counted from the TComObject part.  A class's
+// table ends with a null identifier.
+struct TInterfaceEntry {
+    const IID* Iid;
+    std::ptrdiff_t Offset;
+};
+
+template <typename TClass, typename TInterface>
+std::ptrdiff_t InterfaceOffset() noexcept
+{
+    // Any address will do: only the distance between the two parts counts.
+    TClass* const object = reinterpret_cast<TClass*>(0x1000);
+    return reinterpret_cast<char*>(static_cast<TInterface*>(object)) -
+           reinterpret_cast<char*>(static_cast<TComObject*>(object));
+}
 
 class TComObject : public ISupportErrorInfo {
 public:
-    // The object is counted in its factory's server from here on; a null
-    // factory (an object made outside any server) is counted nowhere.
-    TComObject(TShellExtensionFactory* factory, IUnknown* controller) noexcept;
+    // The object is counted in the server from here on; with no server (an
+    // object made outside any) it is counted nowhere.  ownInterfaces is the
+    // derived class's table, searched before the base's interfaces.
+    TComObject(TServerState* server, IUnknown* controller,
+               const TInterfaceEntry* ownInterfaces) noexcept;
     virtual ~TComObject();
     TComObject(const TComObject&) = delete;
     TComObject& operator=(const TComObject&) = delete;
@@ -36,9 +58,6 @@ protected:
     ULONG DelegatingAddRef() noexcept;
     ULONG DelegatingRelease() noexcept;
 
-    // The derived class's own interfaces, searched before the base's.
-    virtual void* FindOwnInterface(REFIID riid) noexcept = 0;
-
 private:
     class TInnerUnknown : public IUnknown {
     public:
@@ -54,7 +73,8 @@ private:
     void* FindInterface(REFIID riid) noexcept;
 
     IUnknown* const FController;  // held without a reference
-    TShellExtensionFactory* const FFactory;
+    TServerState* const FServer;
+    const TInterfaceEntry* const FOwnInterfaces;
     volatile LONG FRefCount = 0;  // 0 until the query that hands the object out
     TInnerUnknown FInner;
 };

@@ -53,8 +53,8 @@ ULONG TShellExtensionFactory::Release()
 
 TShellExtension* TShellExtensionFactory::CreateComObject(IUnknown* controller)
 {
-    // The object counts itself in this factory's server while it lives.
-    return new TShellExtension(this, controller);
+    // The object counts itself in this class object's server while it lives.
+    return new TShellExtension(&FServer, controller);
 }
 
 TShellExtension* TShellExtensionFactory::ConstructObject(IUnknown* controller) noexcept

@@ -7,16 +7,21 @@
 
 #include <vector>
 
-TShellExtension::TShellExtension(TShellExtensionFactory* factory, IUnknown* controller) noexcept
-    : TComObject(factory, controller)
-{
-}
+namespace {
 
-void* TShellExtension::FindOwnInterface(REFIID riid) noexcept
+// The interfaces of the extension object, searched before its COM base's
+// (ISupportErrorInfo and the inner IUnknown).
+const TInterfaceEntry kOwnInterfaces[] = {
+    {&__uuidof(IContextMenu), InterfaceOffset<TShellExtension, IContextMenu>()},
+    {&__uuidof(IShellExtInit), InterfaceOffset<TShellExtension, IShellExtInit>()},
+    {nullptr, 0},
+};
+
+}  // namespace
+
+TShellExtension::TShellExtension(TServerState* server, IUnknown* controller) noexcept
+    : TComObject(server, controller, kOwnInterfaces)
 {
-    if (IsEqualIID(riid, __uuidof(IContextMenu))) return static_cast<IContextMenu*>(this);
-    if (IsEqualIID(riid, __uuidof(IShellExtInit))) return static_cast<IShellExtInit*>(this);
-    return nullptr;
 }
 
 HRESULT TShellExtension::QueryInterface(REFIID riid, void** ppv)

@@ -14,7 +14,7 @@
 
 class TShellExtension final : public TComObject, public IShellExtInit, public IContextMenu {
 public:
-    TShellExtension(TShellExtensionFactory* factory, IUnknown* controller) noexcept;
+    TShellExtension(TServerState* server, IUnknown* controller) noexcept;
 
     // IUnknown of IShellExtInit, IContextMenu and ISupportErrorInfo: delegating.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -35,9 +35,6 @@ public:
     // The selection: the first path, and every path followed by CR LF.
     std::wstring FPath;
     std::wstring FFiles;
-
-protected:
-    void* FindOwnInterface(REFIID riid) noexcept override;
 
 private:
     // Finds or starts the main application and hands it FFiles on the topic;

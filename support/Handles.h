@@ -155,3 +155,54 @@ public:
 private:
     HDDEDATA FHandle = nullptr;
 };
+
+// ---------------------------------------------------------------------------
+// Handle kinds of the programs in tools/ (host, stand-in).  Kept apart from
+// the module's owners above.
+#include <shtypes.h>
+#include <type_traits>
+
+// Memory the COM task allocator handed out: item ID lists, target devices.
+template <typename T>
+struct TCoTaskMemTraits {
+    using HandleType = T*;
+    static T* Invalid() noexcept { return nullptr; }
+    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
+    static void Close(T* memory) noexcept { CoTaskMemFree(memory); }
+};
+
+// Memory from LocalAlloc, such as FormatMessage's allocated text.
+template <typename T>
+struct TLocalMemTraits {
+    using HandleType = T*;
+    static T* Invalid() noexcept { return nullptr; }
+    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
+    static void Close(T* memory) noexcept { LocalFree(memory); }
+};
+
+struct TLibraryTraits {
+    using HandleType = HMODULE;
+    static HMODULE Invalid() noexcept { return nullptr; }
+    static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
+    static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
+
+struct TWindowTraits {
+    using HandleType = HWND;
+    static HWND Invalid() noexcept { return nullptr; }
+    static bool IsValid(HWND window) noexcept { return window != nullptr; }
+    static void Close(HWND window) noexcept { DestroyWindow(window); }
+};
+
+// A DDEML instance; uninitializing it frees its string handles as well.
+struct TDdeInstanceTraits {
+    using HandleType = DWORD;
+    static DWORD Invalid() noexcept { return 0; }
+    static bool IsValid(DWORD instance) noexcept { return instance != 0; }
+    static void Close(DWORD instance) noexcept { DdeUninitialize(instance); }
+};
+
+using TPidl = TUniqueHandle<TCoTaskMemTraits<std::remove_pointer_t<PIDLIST_ABSOLUTE>>>;
+using TLibraryHandle = TUniqueHandle<TLibraryTraits>;
+using TWindowHandle = TUniqueHandle<TWindowTraits>;
+using TDdeInstanceHandle = TUniqueHandle<TDdeInstanceTraits>;

@@ -12,11 +12,14 @@
 // extension reported a failure in a message box.
 #include "HostSupport.h"
 
+#include "support/Handles.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <cstddef>
@@ -25,10 +28,11 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 const int kExitOk = 0;
 const int kExitUsage = 1;
@@ -89,37 +93,6 @@ std::wstring Quoted(const std::wstring& text)
 {
     return L"\"" + text + L"\"";
 }
-
-template <typename T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr() { Reset(); }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-
-    T* Get() const { return FPointer; }
-    T* operator->() const { return FPointer; }
-    T** Out()
-    {
-        Reset();
-        return &FPointer;
-    }
-    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-    void Reset()
-    {
-        if (FPointer != nullptr) FPointer->Release();
-        FPointer = nullptr;
-    }
-
-private:
-    T* FPointer = nullptr;
-};
-
-struct TPidlFree {
-    void operator()(std::remove_pointer_t<PIDLIST_ABSOLUTE>* pidl) const { CoTaskMemFree(pidl); }
-};
-using TPidl = std::unique_ptr<std::remove_pointer_t<PIDLIST_ABSOLUTE>, TPidlFree>;
 
 struct TOptions {
     UINT invokeOffset = 0;  // 0: none
@@ -290,24 +263,24 @@ THandler FindHandler(bool forFolder)
 struct TShellSelection {
     TPidl folder;
     std::vector<TPidl> items;
-    TComPtr<IShellFolder> shellFolder;
-    TComPtr<IDataObject> dataObject;
+    ComPtr<IShellFolder> shellFolder;
+    ComPtr<IDataObject> dataObject;
 };
 
 void BuildShellSelection(const std::vector<std::wstring>& paths, HWND owner,
                          TShellSelection& selection)
 {
     for (const std::wstring& path : paths) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        Check(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr),
+        TPidl pidl;
+        Check(SHParseDisplayName(path.c_str(), nullptr, pidl.Put(), 0, nullptr),
               L"SHParseDisplayName(" + path + L")");
-        selection.items.emplace_back(pidl);
-        TPidl parent(ILClone(pidl));
+        TPidl parent(ILClone(pidl.Get()));
+        selection.items.push_back(std::move(pidl));
         if (!parent) Fail(kExitFailedCall, L"ILClone failed: " + HResultText(E_OUTOFMEMORY));
-        ILRemoveLastID(parent.get());
+        ILRemoveLastID(parent.Get());
         if (!selection.folder) {
             selection.folder = std::move(parent);
-        } else if (!ILIsEqual(selection.folder.get(), parent.get())) {
+        } else if (!ILIsEqual(selection.folder.Get(), parent.Get())) {
             Fail(kExitSelection, L"the paths are not in one folder: " + Quoted(paths.front()) +
                                      L" is in " + Quoted(FolderOf(paths.front())) + L", " +
                                      Quoted(path) + L" in " + Quoted(FolderOf(path)) +
@@ -315,14 +288,14 @@ void BuildShellSelection(const std::vector<std::wstring>& paths, HWND owner,
         }
     }
     PCUITEMID_CHILD first = nullptr;
-    Check(SHBindToParent(selection.items.front().get(), IID_IShellFolder,
-                         selection.shellFolder.OutVoid(), &first),
+    Check(SHBindToParent(selection.items.front().Get(), IID_PPV_ARGS(&selection.shellFolder),
+                         &first),
           L"SHBindToParent");
     std::vector<PCUITEMID_CHILD> children;
-    for (const TPidl& item : selection.items) children.push_back(ILFindLastID(item.get()));
+    for (const TPidl& item : selection.items) children.push_back(ILFindLastID(item.Get()));
     Check(selection.shellFolder->GetUIObjectOf(owner, static_cast<UINT>(children.size()),
                                                children.data(), IID_IDataObject, nullptr,
-                                               selection.dataObject.OutVoid()),
+                                               &selection.dataObject),
           L"IShellFolder::GetUIObjectOf(IDataObject)");
 }
 
@@ -345,25 +318,27 @@ std::wstring FormatName(CLIPFORMAT format)
 void PrintDataObject(IDataObject* data)
 {
     std::wstring formats;
-    TComPtr<IEnumFORMATETC> list;
-    if (SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, list.Out())) && list.Get() != nullptr) {
+    ComPtr<IEnumFORMATETC> list;
+    if (SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, &list)) && list) {
         FORMATETC format = {};
         ULONG fetched = 0;
         while (list->Next(1, &format, &fetched) == S_OK && fetched == 1) {
+            // The caller owns the target device the enumerator filled in.
+            const TUniqueHandle<TCoTaskMemTraits<DVTARGETDEVICE>> device(format.ptd);
             formats += (formats.empty() ? L"" : L", ") + FormatName(format.cfFormat);
-            if (format.ptd != nullptr) CoTaskMemFree(format.ptd);
         }
     }
     Line(L"Data object formats: " + (formats.empty() ? std::wstring(L"(none listed)") : formats));
 
     FORMATETC request = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    const HRESULT hr = data->GetData(&request, &medium);
+    TStgMedium medium;
+    const HRESULT hr = data->GetData(&request, medium.Put());
     if (FAILED(hr)) {
         Line(L"Data object CF_HDROP: " + HResultText(hr));
         return;
     }
-    const auto drop = static_cast<HDROP>(medium.hGlobal);
+    medium.SetFilled();
+    const auto drop = static_cast<HDROP>(medium.Get().hGlobal);
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     Line(L"Data object CF_HDROP: " + std::to_wstring(count) + (count == 1 ? L" path" : L" paths"));
     for (UINT index = 0; index < count; ++index) {
@@ -372,7 +347,6 @@ void PrintDataObject(IDataObject* data)
         path.resize(DragQueryFileW(drop, index, &path[0], length + 1));
         Line(L"  " + path);
     }
-    ReleaseStgMedium(&medium);
 }
 
 // ---------------------------------------------------------------------------
@@ -468,26 +442,26 @@ public:
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         windowClass.lpszClassName = kOwnerClass;
         RegisterClassExW(&windowClass);
-        FWindow = CreateWindowExW(0, kOwnerClass, title.c_str(), WS_OVERLAPPEDWINDOW, 16, 16, 520,
-                                  240, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        if (FWindow == nullptr) {
-            Fail(kExitFailedCall,
-                 L"CreateWindowExW failed: " + Win32ErrorText(GetLastError()));
-        }
-        ShowWindow(FWindow, SW_SHOWNORMAL);
-        UpdateWindow(FWindow);
+        FWindow.Reset(CreateWindowExW(0, kOwnerClass, title.c_str(), WS_OVERLAPPEDWINDOW, 16, 16,
+                                      520, 240, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                      nullptr));
+        if (!FWindow)
+            Fail(kExitFailedCall, L"CreateWindowExW failed: " + Win32ErrorText(GetLastError()));
+        ShowWindow(FWindow.Get(), SW_SHOWNORMAL);
+        UpdateWindow(FWindow.Get());
     }
     ~TOwnerWindow()
     {
-        DestroyWindow(FWindow);
+        // The class can go only once its last window has.
+        FWindow.Reset();
         UnregisterClassW(kOwnerClass, GetModuleHandleW(nullptr));
     }
     TOwnerWindow(const TOwnerWindow&) = delete;
     TOwnerWindow& operator=(const TOwnerWindow&) = delete;
-    HWND Handle() const { return FWindow; }
+    HWND Handle() const { return FWindow.Get(); }
 
 private:
-    HWND FWindow = nullptr;
+    TWindowHandle FWindow;
 };
 
 // Opens the menu where a right-click in the window would; returns the
@@ -627,66 +601,36 @@ public:
 
 class TModule {
 public:
-    explicit TModule(const std::wstring& path)
+    explicit TModule(const std::wstring& path) : FModule(LoadLibraryW(path.c_str()))
     {
-        FModule = LoadLibraryW(path.c_str());
-        if (FModule == nullptr) {
+        if (!FModule) {
             Fail(kExitFailedCall,
                  L"LoadLibraryW(" + path + L") failed: " + Win32ErrorText(GetLastError()));
         }
     }
-    ~TModule() { Free(); }
-    TModule(const TModule&) = delete;
-    TModule& operator=(const TModule&) = delete;
 
     template <typename TFunction>
     TFunction Export(const char* name) const
     {
         return reinterpret_cast<TFunction>(
-            reinterpret_cast<void*>(GetProcAddress(FModule, name)));
+            reinterpret_cast<void*>(GetProcAddress(FModule.Get(), name)));
     }
-    void Free()
-    {
-        if (FModule != nullptr) FreeLibrary(FModule);
-        FModule = nullptr;
-    }
+    void Free() { FModule.Reset(); }
     // Leaves the module loaded for the rest of the process.
-    void Keep() { FModule = nullptr; }
+    void Keep() { FModule.Release(); }
 
 private:
-    HMODULE FModule = nullptr;
+    TLibraryHandle FModule;
 };
 
-class TRegKey {
-public:
-    explicit TRegKey(const std::wstring& path)
-    {
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &FKey) != ERROR_SUCCESS)
-            FKey = nullptr;
-    }
-    ~TRegKey()
-    {
-        if (FKey != nullptr) RegCloseKey(FKey);
-    }
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    HKEY Handle() const { return FKey; }
-
-private:
-    HKEY FKey = nullptr;
-};
-
-// The host's menu: it owns the submenu the extension inserts.
-struct TMenuHandle {
-    TMenuHandle() = default;
-    ~TMenuHandle()
-    {
-        if (menu != nullptr) DestroyMenu(menu);
-    }
-    TMenuHandle(const TMenuHandle&) = delete;
-    TMenuHandle& operator=(const TMenuHandle&) = delete;
-    HMENU menu = CreatePopupMenu();
-};
+// The class key handed to Initialize, or none when it cannot be opened.
+TRegKey OpenUserKey(const std::wstring& path)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+        key.Release();  // nothing was opened
+    return key;
+}
 
 const wchar_t* CommandName(UINT offset)
 {
@@ -719,24 +663,23 @@ int UseExtension(const TModule& module, const THandler& handler, TShellSelection
 
     TBoxWatcher boxes(GetCurrentThreadId(), options.closeBoxesMs);
 
-    TComPtr<IClassFactory> factory;
-    Check(getClassObject(handler.classId, IID_IClassFactory, factory.OutVoid()),
+    ComPtr<IClassFactory> factory;
+    Check(getClassObject(handler.classId, IID_PPV_ARGS(&factory)),
           L"DllGetClassObject(" + handler.classIdText + L", IClassFactory)");
-    TComPtr<IShellExtInit> init;
-    Check(factory->CreateInstance(nullptr, IID_IShellExtInit, init.OutVoid()),
+    ComPtr<IShellExtInit> init;
+    Check(factory->CreateInstance(nullptr, IID_PPV_ARGS(&init)),
           L"IClassFactory::CreateInstance(IShellExtInit)");
 
-    const TRegKey classKey(handler.classKey);
-    Check(init->Initialize(selection.folder.get(), selection.dataObject.Get(), classKey.Handle()),
+    const TRegKey classKey = OpenUserKey(handler.classKey);
+    Check(init->Initialize(selection.folder.Get(), selection.dataObject.Get(), classKey.Get()),
           L"IShellExtInit::Initialize");
-    TComPtr<IContextMenu> contextMenu;
-    Check(init->QueryInterface(IID_IContextMenu, contextMenu.OutVoid()),
-          L"QueryInterface(IContextMenu)");
+    ComPtr<IContextMenu> contextMenu;
+    Check(init.As(&contextMenu), L"QueryInterface(IContextMenu)");
 
-    TMenuHandle menu;
-    if (menu.menu == nullptr)
-        Fail(kExitFailedCall, L"CreatePopupMenu failed: " + Win32ErrorText(GetLastError()));
-    const HRESULT added = contextMenu->QueryContextMenu(menu.menu, 0, kFirstCommandId,
+    // The host's menu: it owns the submenu the extension inserts.
+    const TMenuHandle menu(CreatePopupMenu());
+    if (!menu) Fail(kExitFailedCall, L"CreatePopupMenu failed: " + Win32ErrorText(GetLastError()));
+    const HRESULT added = contextMenu->QueryContextMenu(menu.Get(), 0, kFirstCommandId,
                                                          kLastCommandId, CMF_NORMAL);
     Check(added, L"IContextMenu::QueryContextMenu");
     const UINT usedIds = HRESULT_CODE(added);
@@ -744,10 +687,10 @@ int UseExtension(const TModule& module, const THandler& handler, TShellSelection
          L", CMF_NORMAL): " + HexCode(static_cast<DWORD>(added)) + L", " +
          std::to_wstring(usedIds) + L" identifiers used");
     Line(L"Menu:");
-    PrintMenu(menu.menu, contextMenu.Get(), usedIds, L"  ");
+    PrintMenu(menu.Get(), contextMenu.Get(), usedIds, L"  ");
 
     if (options.show) {
-        const UINT chosen = TrackMenu(menu.menu, owner, options.showForMs);
+        const UINT chosen = TrackMenu(menu.Get(), owner, options.showForMs);
         if (chosen == 0) {
             Line(L"Menu closed, nothing chosen");
         } else {

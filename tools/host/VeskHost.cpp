@@ -62,7 +62,8 @@ const wchar_t kUsage[] =
     L"registered for the current user, prints the menu and the help texts.\n"
     L"  --invoke backup|restore  choose the command, as a click on it would\n"
     L"  --show                   open the menu on screen; a chosen command is invoked\n"
-    L"  --show-for <ms>          open it, step into the submenu, close it after <ms>\n"
+    L"  --show-for <ms>          open it, move the pointer onto the submenu, close it\n"
+    L"                           after <ms> and print where on the screen it was\n"
     L"  --close-boxes <ms>       close the extension's message boxes after <ms>\n"
     L"Paths are Windows paths, all in one folder.\n"
     L"Exit codes: 0 done, 1 usage, 2 selection, 3 registration, 4 failing call,\n"
@@ -410,18 +411,55 @@ const wchar_t kOwnerClass[] = L"VeskHostOwner";
 const UINT_PTR kOpenSubmenuTimer = 1;
 const UINT_PTR kCloseMenuTimer = 2;
 const UINT kOpenSubmenuDelayMs = 400;
+// Where the menu opens, in the owner window.
+const POINT kMenuAt = {40, 40};
+
+BOOL CALLBACK AddMenuWindow(HWND window, LPARAM context)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    RECT rect = {};
+    if (wcscmp(className, L"#32768") == 0 && IsWindowVisible(window) &&
+        GetWindowRect(window, &rect)) {
+        auto* all = reinterpret_cast<RECT*>(context);
+        if (IsRectEmpty(all)) {
+            *all = rect;
+        } else {
+            UnionRect(all, all, &rect);
+        }
+    }
+    return TRUE;
+}
+
+// Where the open menu and its submenu lie, as ImageMagick's geometry
+// (WxH+X+Y), so a screen photo can be cut down to the menu.
+void PrintMenuRectangle()
+{
+    RECT all = {};
+    EnumThreadWindows(GetCurrentThreadId(), AddMenuWindow, reinterpret_cast<LPARAM>(&all));
+    if (IsRectEmpty(&all)) {
+        Line(L"Menu on screen: not found");
+        return;
+    }
+    Line(L"Menu on screen: " + std::to_wstring(all.right - all.left) + L"x" +
+         std::to_wstring(all.bottom - all.top) + L"+" + std::to_wstring(all.left) + L"+" +
+         std::to_wstring(all.top));
+}
 
 LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TIMER && wParam == kOpenSubmenuTimer) {
-        // The keyboard way into the submenu, so a picture shows the commands.
+        // The pointer on the first item opens the submenu without choosing
+        // a command in it, so a picture shows every command's own state.
         KillTimer(window, kOpenSubmenuTimer);
-        PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
-        PostMessageW(window, WM_KEYDOWN, VK_RIGHT, 0);
+        POINT at = {kMenuAt.x + 8, kMenuAt.y + 8};
+        ClientToScreen(window, &at);
+        SetCursorPos(at.x, at.y);
         return 0;
     }
     if (message == WM_TIMER && wParam == kCloseMenuTimer) {
         KillTimer(window, kCloseMenuTimer);
+        PrintMenuRectangle();
         // Ends the menu's modal loop as a click elsewhere would.
         SendMessageW(window, WM_CANCELMODE, 0, 0);
         return 0;
@@ -474,7 +512,7 @@ UINT TrackMenu(HMENU menu, HWND owner, int showForMs)
             SetTimer(owner, kOpenSubmenuTimer, kOpenSubmenuDelayMs, nullptr);
         SetTimer(owner, kCloseMenuTimer, static_cast<UINT>(showForMs), nullptr);
     }
-    POINT at = {40, 40};
+    POINT at = kMenuAt;
     ClientToScreen(owner, &at);
     const UINT chosen = static_cast<UINT>(TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0,

@@ -67,7 +67,8 @@ void WriteStream(DWORD which, const std::wstring& text)
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
-        if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            return;
         done += written;
     }
 }
@@ -131,8 +132,8 @@ void WriteErr(const std::wstring& text)
 std::wstring Utf16FromUtf8(const std::string& text)
 {
     if (text.empty()) return std::wstring();
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
     if (size <= 0) return std::wstring();
     std::wstring result(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
@@ -167,8 +168,7 @@ LONG ReadUserString(const std::wstring& keyPath, const wchar_t* valueName, std::
 {
     value.clear();
     TRegKey key;
-    LONG status =
-        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Put());
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Put());
     if (status != ERROR_SUCCESS) {
         key.Release();  // nothing was opened
         return status;

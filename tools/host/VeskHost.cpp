@@ -241,12 +241,11 @@ THandler FindHandler(bool forFolder)
                         L"\\InprocServer32";
     status = ReadUserString(handler.serverKey, nullptr, handler.modulePath);
     if (status != ERROR_SUCCESS || handler.modulePath.empty()) {
-        Fail(kExitRegistration,
-             L"class " + handler.classIdText + L" not registered: HKCU\\" + handler.serverKey +
-                 L" has no module path" +
-                 (status != ERROR_SUCCESS
-                      ? L" (" + Win32ErrorText(static_cast<DWORD>(status)) + L")"
-                      : std::wstring()));
+        Fail(kExitRegistration, L"class " + handler.classIdText + L" not registered: HKCU\\" +
+                                    handler.serverKey + L" has no module path" +
+                                    (status != ERROR_SUCCESS
+                                         ? L" (" + Win32ErrorText(static_cast<DWORD>(status)) + L")"
+                                         : std::wstring()));
     }
     ReadUserString(handler.serverKey, L"ThreadingModel", handler.threadingModel);
     const DWORD attributes = GetFileAttributesW(handler.modulePath.c_str());
@@ -303,12 +302,18 @@ void BuildShellSelection(const std::vector<std::wstring>& paths, HWND owner,
 std::wstring FormatName(CLIPFORMAT format)
 {
     switch (format) {
-    case CF_TEXT: return L"CF_TEXT";
-    case CF_OEMTEXT: return L"CF_OEMTEXT";
-    case CF_UNICODETEXT: return L"CF_UNICODETEXT";
-    case CF_HDROP: return L"CF_HDROP";
-    case CF_LOCALE: return L"CF_LOCALE";
-    default: break;
+    case CF_TEXT:
+        return L"CF_TEXT";
+    case CF_OEMTEXT:
+        return L"CF_OEMTEXT";
+    case CF_UNICODETEXT:
+        return L"CF_UNICODETEXT";
+    case CF_HDROP:
+        return L"CF_HDROP";
+    case CF_LOCALE:
+        return L"CF_LOCALE";
+    default:
+        break;
     }
     wchar_t name[128] = {};
     if (GetClipboardFormatNameW(format, name, 128) > 0) return Quoted(name);
@@ -398,8 +403,9 @@ void PrintMenu(HMENU menu, IContextMenu* contextMenu, UINT usedIds, const std::w
         if (item.wID >= kFirstCommandId && item.wID < kFirstCommandId + usedIds) {
             const UINT_PTR offset = item.wID - kFirstCommandId;
             wchar_t help[MAX_PATH] = {};
-            const HRESULT hr = contextMenu->GetCommandString(
-                offset, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(help), MAX_PATH);
+            const HRESULT hr = contextMenu->GetCommandString(offset, GCS_VERBW, nullptr,
+                                                             reinterpret_cast<LPSTR>(help),
+                                                             MAX_PATH);
             text += L"  offset " + std::to_wstring(offset);
             text += SUCCEEDED(hr) ? L"  help " + Quoted(help) : L"  help: " + HResultText(hr);
         }
@@ -514,9 +520,9 @@ UINT TrackMenu(HMENU menu, HWND owner, int showForMs)
     }
     POINT at = kMenuAt;
     ClientToScreen(owner, &at);
-    const UINT chosen = static_cast<UINT>(TrackPopupMenu(
-        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0,
-        owner, nullptr));
+    const UINT chosen = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
+                       at.y, 0, owner, nullptr));
     KillTimer(owner, kOpenSubmenuTimer);
     KillTimer(owner, kCloseMenuTimer);
     // Lets a menu opened again later from this window close properly.
@@ -609,7 +615,8 @@ private:
             }
             // Forget boxes that are gone: their handles may be used again.
             for (size_t i = seen.size(); i-- > 0;) {
-                if (!IsWindow(seen[i].window)) seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(i));
+                if (!IsWindow(seen[i].window))
+                    seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(i));
             }
             Sleep(50);
         }
@@ -677,8 +684,8 @@ const wchar_t* CommandName(UINT offset)
 
 void Invoke(IContextMenu* contextMenu, UINT offset, HWND owner)
 {
-    Line(L"Invoking " + std::wstring(CommandName(offset)) + L" (offset " +
-         std::to_wstring(offset) + L")...");
+    Line(L"Invoking " + std::wstring(CommandName(offset)) + L" (offset " + std::to_wstring(offset) +
+         L")...");
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof(info);
     info.hwnd = owner;
@@ -686,7 +693,8 @@ void Invoke(IContextMenu* contextMenu, UINT offset, HWND owner)
     info.nShow = SW_SHOWNORMAL;
     const HRESULT hr = contextMenu->InvokeCommand(&info);
     Line(L"InvokeCommand: " + HResultText(hr));
-    if (FAILED(hr)) Fail(kExitFailedCall, L"IContextMenu::InvokeCommand failed: " + HResultText(hr));
+    if (FAILED(hr))
+        Fail(kExitFailedCall, L"IContextMenu::InvokeCommand failed: " + HResultText(hr));
 }
 
 // Everything the extension is asked, in Explorer's order; every object of
@@ -718,7 +726,7 @@ int UseExtension(const TModule& module, const THandler& handler, TShellSelection
     const TMenuHandle menu(CreatePopupMenu());
     if (!menu) Fail(kExitFailedCall, L"CreatePopupMenu failed: " + Win32ErrorText(GetLastError()));
     const HRESULT added = contextMenu->QueryContextMenu(menu.Get(), 0, kFirstCommandId,
-                                                         kLastCommandId, CMF_NORMAL);
+                                                        kLastCommandId, CMF_NORMAL);
     Check(added, L"IContextMenu::QueryContextMenu");
     const UINT usedIds = HRESULT_CODE(added);
     Line(L"QueryContextMenu(indexMenu 0, idCmdFirst " + std::to_wstring(kFirstCommandId) +

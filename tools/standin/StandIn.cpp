@@ -63,8 +63,8 @@ std::string ToUtf8(const std::wstring& text)
                                          nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
-                            nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
+                            size, nullptr, nullptr);
     }
     return result;
 }
@@ -75,13 +75,13 @@ void Record(const std::wstring& line)
 {
     const std::string bytes = ToUtf8(line) + "\r\n";
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const TKernelHandle file(
-            CreateFileW(gRecordPath.c_str(), FILE_APPEND_DATA,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        const TKernelHandle file(CreateFileW(gRecordPath.c_str(), FILE_APPEND_DATA,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             DWORD written = 0;
-            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                      nullptr);
             FlushFileBuffers(file.Get());
             return;
         }
@@ -118,7 +118,8 @@ std::vector<std::wstring> Arguments(const std::wstring& commandLine)
     size_t at = 0;
     bool first = true;
     while (at < commandLine.size()) {
-        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t')) ++at;
+        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t'))
+            ++at;
         if (at >= commandLine.size()) break;
         std::wstring argument;
         bool quoted = false;
@@ -154,7 +155,8 @@ std::wstring RecordPath(const std::wstring& commandLine)
 std::wstring StringOf(HSZ hsz)
 {
     char name[256] = {};
-    if (hsz == nullptr || DdeQueryStringA(gDdeInst.Get(), hsz, name, sizeof(name), CP_WINANSI) == 0) {
+    if (hsz == nullptr ||
+        DdeQueryStringA(gDdeInst.Get(), hsz, name, sizeof(name), CP_WINANSI) == 0) {
         return std::wstring();
     }
     wchar_t wide[256] = {};
@@ -176,7 +178,8 @@ std::wstring HexOf(const std::vector<BYTE>& bytes)
 
 bool IsServedTopic(HSZ topic)
 {
-    return DdeCmpStringHandles(topic, gHszBackup) == 0 || DdeCmpStringHandles(topic, gHszRestore) == 0;
+    return DdeCmpStringHandles(topic, gHszBackup) == 0 ||
+           DdeCmpStringHandles(topic, gHszRestore) == 0;
 }
 
 HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2, HDDEDATA data,
@@ -205,8 +208,8 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2,
         }
         if (count == 0) return nullptr;
         return DdeCreateDataHandle(gDdeInst.Get(), reinterpret_cast<LPBYTE>(pairs),
-                                   static_cast<DWORD>(sizeof(HSZPAIR) * (count + 1)), 0, nullptr,
-                                   0, 0);
+                                   static_cast<DWORD>(sizeof(HSZPAIR) * (count + 1)), 0, nullptr, 0,
+                                   0);
     }
     case XTYP_CONNECT_CONFIRM:
         Record(L"connect topic=" + StringOf(hsz1));

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <ddeml.h>
 #include <ole2.h>
+#include <shtypes.h>
+
+#include <type_traits>
 
 template <typename Traits>
 class TUniqueHandle {
@@ -122,6 +125,39 @@ struct TDdeStringTraits {
     }
 };
 
+// Memory the COM task allocator handed out: item ID lists, target devices.
+template <typename T>
+struct TCoTaskMemTraits {
+    using HandleType = T*;
+    static T* Invalid() noexcept { return nullptr; }
+    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
+    static void Close(T* memory) noexcept { CoTaskMemFree(memory); }
+};
+
+// Memory from LocalAlloc, such as FormatMessage's allocated text.
+template <typename T>
+struct TLocalMemTraits {
+    using HandleType = T*;
+    static T* Invalid() noexcept { return nullptr; }
+    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
+    static void Close(T* memory) noexcept { LocalFree(memory); }
+};
+
+struct TWindowTraits {
+    using HandleType = HWND;
+    static HWND Invalid() noexcept { return nullptr; }
+    static bool IsValid(HWND window) noexcept { return window != nullptr; }
+    static void Close(HWND window) noexcept { DestroyWindow(window); }
+};
+
+// A DDEML instance; uninitializing it frees its string handles as well.
+struct TDdeInstanceTraits {
+    using HandleType = DWORD;
+    static DWORD Invalid() noexcept { return 0; }
+    static bool IsValid(DWORD instance) noexcept { return instance != 0; }
+    static void Close(DWORD instance) noexcept { DdeUninitialize(instance); }
+};
+
 using TRegKey = TUniqueHandle<TRegKeyTraits>;
 using TMenuHandle = TUniqueHandle<TMenuTraits>;
 using TKernelHandle = TUniqueHandle<TKernelHandleTraits>;
@@ -129,3 +165,6 @@ using TModuleHandle = TUniqueHandle<TModuleTraits>;
 using TStgMedium = TUniqueHandle<TStgMediumTraits>;
 using TDdeDataHandle = TUniqueHandle<TDdeDataTraits>;
 using TDdeStringHandle = TUniqueHandle<TDdeStringTraits>;
+using TPidl = TUniqueHandle<TCoTaskMemTraits<std::remove_pointer_t<PIDLIST_ABSOLUTE>>>;
+using TWindowHandle = TUniqueHandle<TWindowTraits>;
+using TDdeInstanceHandle = TUniqueHandle<TDdeInstanceTraits>;

@@ -10,13 +10,6 @@ build_dir=${1:-build}
 rounds=${2:-50}
 install_packages
 configure_and_build "$build_dir"
-export VESK_WINEPREFIX="$(pwd)/$build_dir/bench-prefix"
-say "Running the benchmark under Wine (prefix $VESK_WINEPREFIX)"
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-    . tools/common.sh
-    boot_prefix
-    rc=0
-    wine "$0/bin/VeskBench.exe" --rounds "$1" | tr -d "\r" || rc=$?
-    stop_prefix
-    exit $rc
-' "$build_dir" "$rounds"
+say "Running the benchmark under Wine (prefix $build_dir/bench-prefix)"
+run_in_display "$build_dir/bench-prefix" \
+    sh -c 'wine "$1/bin/VeskBench.exe" --rounds "$2" | tr -d "\r"' bench "$build_dir" "$rounds"

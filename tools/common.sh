@@ -1,12 +1,13 @@
 # Shared steps of the scripts in tools/: package installation, the build
-# and the private Wine prefix.
+# and the private Wine prefix.  Sourced from the repository root.
 say() { printf '\n== %s\n' "$*"; }
 
 PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth cmake make googletest"
 
+# Installs what the build needs, and the packages named, if missing.
 install_packages() {
     missing=""
-    for p in $PACKAGES; do
+    for p in $PACKAGES "$@"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
     done
     [ -z "$missing" ] && return 0
@@ -17,12 +18,34 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 }
 
+# Through the preset, so a rerun hands CMake nothing it will not use.
 configure_and_build() {
     build_dir=$1
-    export VESK_WINEPREFIX="$(pwd)/$build_dir/wineprefix"
     say "Configuring and building in $build_dir"
-    cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+    cmake --preset mingw-release -B "$build_dir" >/dev/null
     cmake --build "$build_dir" -j"$(nproc)"
+}
+
+# Runs a command in a virtual X display with the private Wine prefix
+# <prefix-dir> booted, then stops that prefix's wineserver whatever the
+# command did; returns the command's exit code.
+#   run_in_display <prefix-dir> <command> [<argument>...]
+run_in_display() {
+    case $1 in
+        /*) VESK_WINEPREFIX=$1 ;;
+        *) VESK_WINEPREFIX=$(pwd)/$1 ;;
+    esac
+    # Absolute: cmake/wine-run.sh reads it from the test's own folder.
+    export VESK_WINEPREFIX
+    shift
+    xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+        . tools/common.sh
+        boot_prefix
+        rc=0
+        "$@" || rc=$?
+        stop_prefix
+        exit $rc
+    ' run_in_display "$@"
 }
 
 # Boots the private prefix once; later runs reuse it.

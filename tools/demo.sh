@@ -3,22 +3,32 @@
 # with the stand-in main application as Vesk.exe, registers it with Wine's
 # regsvr32, writes a sample watch list, prints the context menu of files
 # inside a watch's source, inside its destination and elsewhere (VeskHost),
-# then invokes the backup command on two files and shows what Vesk.exe,
-# started by the extension, received.
+# photographing each open menu, then invokes the backup command on two
+# files and shows what Vesk.exe, started by the extension, received.
 # Usage: tools/demo.sh [build-dir]   (as root or with sudo; build-dir is
 # build, as for the tests, and a second run reuses it and the prefix)
 set -eu
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
+# The demo's own needs beyond the build's: the photos of the menus and a
+# font for their Japanese captions.
+DEMO_PACKAGES="imagemagick fonts-ipafont-gothic"
+
+# echo would turn the \r of C:\users\root into a carriage return.
+line() { printf '%s\n' "$*"; }
+
 if [ "${1:-}" != --in-display ]; then
     BUILD=${1:-build}
-    install_packages
+    install_packages $DEMO_PACKAGES
     configure_and_build "$BUILD"
-    # A prefix of the demo's own: the tests' prefix stays as they left it.
-    export VESK_WINEPREFIX="$(pwd)/$BUILD/demo-prefix"
     say "Starting a virtual X display"
-    exec xvfb-run -a -s "-screen 0 1024x768x24" sh tools/demo.sh --in-display "$BUILD"
+    # A prefix of the demo's own: the tests' prefix stays as they left it.
+    run_in_display "$BUILD/demo-prefix" sh tools/demo.sh --in-display "$BUILD"
+    say "Demo passed"
+    line "Photos of the open menus:"
+    for photo in "$(cd "$BUILD" && pwd)"/demo/menu-*.png; do line "  $photo"; done
+    exit 0
 fi
 BUILD=$2
 
@@ -31,9 +41,6 @@ SOURCE_W="$DEMO_W\\Documents"
 DEST_W="$DEMO_W\\Backup"
 OTHER_W="$DEMO_W\\Elsewhere"
 RECORD_W="$DEMO_W\\standin-record.txt"
-
-# echo would turn the \r of C:\users\root into a carriage return.
-line() { printf '%s\n' "$*"; }
 
 fail() {
     printf 'demo: FAILED: %s\n' "$*" >&2
@@ -62,29 +69,36 @@ expect_value() {
     printf '  %s%s = %s\n' "$1" "${2:+ [$2]}" "$actual"
 }
 
-# Prints the menu VeskHost builds for a selection and checks the states of
-# the two commands; photographs the open menu when ImageMagick is there.
+# Prints the menu VeskHost builds for a selection, checks the states of
+# the two commands and photographs the open menu: the whole screen while
+# the menu is open, then cut down to the rectangle VeskHost reports for it,
+# with a margin.
 show_menu() {
     backup_state=$1 restore_state=$2 photo=$3
     shift 3
     log="$OUT/host.txt"
-    if command -v import >/dev/null 2>&1; then
-        rc=0
-        wine "$HOST" --show-for 2500 "$@" >"$log" 2>&1 &
-        pid=$!
-        sleep 1.5
-        import -window root "$OUT/$photo" 2>/dev/null || true
-        wait $pid || rc=$?
-    else
-        rc=0
-        wine "$HOST" "$@" >"$log" 2>&1 || rc=$?
-    fi
+    screen="$OUT/screen.png"
+    rm -f "$screen"
+    rc=0
+    wine "$HOST" --show-for 2500 "$@" >"$log" 2>&1 &
+    pid=$!
+    sleep 1.5
+    import -window root "$screen" || true
+    wait $pid || rc=$?
     cat "$log"
     [ $rc -eq 0 ] || fail "VeskHost exited with $rc"
     grep -q "id 2  $backup_state " "$log" || fail "backup is not $backup_state"
     grep -q "id 3  $restore_state " "$log" || fail "restore is not $restore_state"
-    if [ -f "$OUT/$photo" ]; then line "(photo of the open menu: $OUT/$photo)"; fi
     line "-> backup $backup_state, restore $restore_state, as expected"
+    [ -f "$screen" ] || fail "no photo of the screen"
+    geometry=$(sed -n 's/^Menu on screen: \([0-9]*x[0-9]*+[0-9]*+[0-9]*\)$/\1/p' "$log")
+    [ -n "$geometry" ] || fail "VeskHost did not say where the menu was"
+    crop=$(printf '%s\n' "$geometry" | awk -F'[x+]' -v m=12 '{
+        x = $3 - m; y = $4 - m; if (x < 0) x = 0; if (y < 0) y = 0
+        printf "%dx%d+%d+%d", $1 + $3 - x + m, $2 + $4 - y + m, x, y }')
+    convert "$screen" -crop "$crop" +repage "$OUT/$photo"
+    rm -f "$screen"
+    line "(photo of the open menu, $geometry on the screen: $OUT/$photo)"
 }
 
 # The text of a recorded execute: hex bytes back to lines, CR LF and the
@@ -119,8 +133,6 @@ wait_for_record() {
     return 1
 }
 
-trap stop_prefix EXIT
-boot_prefix
 mkdir -p "$OUT"
 rm -f "$OUT"/*.png
 
@@ -164,11 +176,10 @@ for file in Documents/report.txt Documents/notes.txt Backup/report.txt Elsewhere
     line "  $DEMO_W\\$file" | tr / '\\'
 done
 
-# A Japanese font for the menu's captions in the photos, when one is there.
-if [ -f /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf ]; then
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-        /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
-fi
+# The menu font has no Japanese letters: Wine takes them from IPAGothic.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 ||
+    fail "cannot link a Japanese font to the menu font"
 
 say "Menu of a file inside the watch's source: both commands enabled"
 show_menu enabled enabled menu-source.png "$SOURCE_W\\report.txt"
@@ -219,8 +230,3 @@ else
     wine taskkill /f /im Vesk.exe >/dev/null 2>&1 || true
     line "Vesk.exe did not close by itself; ended it"
 fi
-
-say "Stopping the prefix's wineserver"
-stop_prefix
-trap - EXIT
-say "Demo passed"

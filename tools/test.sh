@@ -10,13 +10,5 @@ build_dir=${1:-build}
 install_packages
 configure_and_build "$build_dir"
 
-export VESK_WINEPREFIX="$(pwd)/$build_dir/wineprefix"
-say "Running the tests under Wine (prefix $VESK_WINEPREFIX)"
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-    . tools/common.sh
-    boot_prefix
-    rc=0
-    (cd "$0" && ctest --output-on-failure) || rc=$?
-    stop_prefix
-    exit $rc
-' "$build_dir"
+say "Running the tests under Wine (prefix $build_dir/wineprefix)"
+run_in_display "$build_dir/wineprefix" ctest --test-dir "$build_dir" --output-on-failure

@@ -1,5 +1,7 @@
 #include "HostSupport.h"
 
+#include "support/Handles.h"
+
 #include <ole2.h>
 #include <winerror.h>
 
@@ -65,7 +67,8 @@ void WriteStream(DWORD which, const std::wstring& text)
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
-        if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            return;
         done += written;
     }
 }
@@ -104,12 +107,11 @@ const TNamedCode kNamedCodes[] = {
 
 std::wstring SystemText(DWORD code)
 {
-    wchar_t* buffer = nullptr;
+    TUniqueHandle<TLocalMemTraits<wchar_t>> buffer;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer != nullptr ? buffer : L"", length);
-    if (buffer != nullptr) LocalFree(buffer);
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.Put()), 0, nullptr);
+    std::wstring text(buffer ? buffer.Get() : L"", buffer ? length : 0);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     return text;
@@ -130,8 +132,8 @@ void WriteErr(const std::wstring& text)
 std::wstring Utf16FromUtf8(const std::string& text)
 {
     if (text.empty()) return std::wstring();
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
     if (size <= 0) return std::wstring();
     std::wstring result(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
@@ -165,21 +167,23 @@ std::wstring Win32ErrorText(DWORD error)
 LONG ReadUserString(const std::wstring& keyPath, const wchar_t* valueName, std::wstring& value)
 {
     value.clear();
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key);
-    if (status != ERROR_SUCCESS) return status;
+    TRegKey key;
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Put());
+    if (status != ERROR_SUCCESS) {
+        key.Release();  // nothing was opened
+        return status;
+    }
     DWORD type = 0;
     DWORD size = 0;
-    status = RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &size);
+    status = RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size);
     if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)
         status = ERROR_INVALID_DATA;
     std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
     if (status == ERROR_SUCCESS) {
         size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status = RegQueryValueExW(key, valueName, nullptr, &type,
+        status = RegQueryValueExW(key.Get(), valueName, nullptr, &type,
                                   reinterpret_cast<BYTE*>(data.data()), &size);
     }
-    RegCloseKey(key);
     if (status != ERROR_SUCCESS) return status;
     value.assign(data.data());  // up to the first NUL, stored or not
     if (type == REG_EXPAND_SZ) {

@@ -12,11 +12,14 @@
 // extension reported a failure in a message box.
 #include "HostSupport.h"
 
+#include "support/Handles.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <cstddef>
@@ -25,10 +28,11 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 const int kExitOk = 0;
 const int kExitUsage = 1;
@@ -58,7 +62,8 @@ const wchar_t kUsage[] =
     L"registered for the current user, prints the menu and the help texts.\n"
     L"  --invoke backup|restore  choose the command, as a click on it would\n"
     L"  --show                   open the menu on screen; a chosen command is invoked\n"
-    L"  --show-for <ms>          open it, step into the submenu, close it after <ms>\n"
+    L"  --show-for <ms>          open it, move the pointer onto the submenu, close it\n"
+    L"                           after <ms> and print where on the screen it was\n"
     L"  --close-boxes <ms>       close the extension's message boxes after <ms>\n"
     L"Paths are Windows paths, all in one folder.\n"
     L"Exit codes: 0 done, 1 usage, 2 selection, 3 registration, 4 failing call,\n"
@@ -89,37 +94,6 @@ std::wstring Quoted(const std::wstring& text)
 {
     return L"\"" + text + L"\"";
 }
-
-template <typename T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr() { Reset(); }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-
-    T* Get() const { return FPointer; }
-    T* operator->() const { return FPointer; }
-    T** Out()
-    {
-        Reset();
-        return &FPointer;
-    }
-    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-    void Reset()
-    {
-        if (FPointer != nullptr) FPointer->Release();
-        FPointer = nullptr;
-    }
-
-private:
-    T* FPointer = nullptr;
-};
-
-struct TPidlFree {
-    void operator()(std::remove_pointer_t<PIDLIST_ABSOLUTE>* pidl) const { CoTaskMemFree(pidl); }
-};
-using TPidl = std::unique_ptr<std::remove_pointer_t<PIDLIST_ABSOLUTE>, TPidlFree>;
 
 struct TOptions {
     UINT invokeOffset = 0;  // 0: none
@@ -267,12 +241,11 @@ THandler FindHandler(bool forFolder)
                         L"\\InprocServer32";
     status = ReadUserString(handler.serverKey, nullptr, handler.modulePath);
     if (status != ERROR_SUCCESS || handler.modulePath.empty()) {
-        Fail(kExitRegistration,
-             L"class " + handler.classIdText + L" not registered: HKCU\\" + handler.serverKey +
-                 L" has no module path" +
-                 (status != ERROR_SUCCESS
-                      ? L" (" + Win32ErrorText(static_cast<DWORD>(status)) + L")"
-                      : std::wstring()));
+        Fail(kExitRegistration, L"class " + handler.classIdText + L" not registered: HKCU\\" +
+                                    handler.serverKey + L" has no module path" +
+                                    (status != ERROR_SUCCESS
+                                         ? L" (" + Win32ErrorText(static_cast<DWORD>(status)) + L")"
+                                         : std::wstring()));
     }
     ReadUserString(handler.serverKey, L"ThreadingModel", handler.threadingModel);
     const DWORD attributes = GetFileAttributesW(handler.modulePath.c_str());
@@ -290,24 +263,24 @@ THandler FindHandler(bool forFolder)
 struct TShellSelection {
     TPidl folder;
     std::vector<TPidl> items;
-    TComPtr<IShellFolder> shellFolder;
-    TComPtr<IDataObject> dataObject;
+    ComPtr<IShellFolder> shellFolder;
+    ComPtr<IDataObject> dataObject;
 };
 
 void BuildShellSelection(const std::vector<std::wstring>& paths, HWND owner,
                          TShellSelection& selection)
 {
     for (const std::wstring& path : paths) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        Check(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr),
+        TPidl pidl;
+        Check(SHParseDisplayName(path.c_str(), nullptr, pidl.Put(), 0, nullptr),
               L"SHParseDisplayName(" + path + L")");
-        selection.items.emplace_back(pidl);
-        TPidl parent(ILClone(pidl));
+        TPidl parent(ILClone(pidl.Get()));
+        selection.items.push_back(std::move(pidl));
         if (!parent) Fail(kExitFailedCall, L"ILClone failed: " + HResultText(E_OUTOFMEMORY));
-        ILRemoveLastID(parent.get());
+        ILRemoveLastID(parent.Get());
         if (!selection.folder) {
             selection.folder = std::move(parent);
-        } else if (!ILIsEqual(selection.folder.get(), parent.get())) {
+        } else if (!ILIsEqual(selection.folder.Get(), parent.Get())) {
             Fail(kExitSelection, L"the paths are not in one folder: " + Quoted(paths.front()) +
                                      L" is in " + Quoted(FolderOf(paths.front())) + L", " +
                                      Quoted(path) + L" in " + Quoted(FolderOf(path)) +
@@ -315,26 +288,32 @@ void BuildShellSelection(const std::vector<std::wstring>& paths, HWND owner,
         }
     }
     PCUITEMID_CHILD first = nullptr;
-    Check(SHBindToParent(selection.items.front().get(), IID_IShellFolder,
-                         selection.shellFolder.OutVoid(), &first),
+    Check(SHBindToParent(selection.items.front().Get(), IID_PPV_ARGS(&selection.shellFolder),
+                         &first),
           L"SHBindToParent");
     std::vector<PCUITEMID_CHILD> children;
-    for (const TPidl& item : selection.items) children.push_back(ILFindLastID(item.get()));
+    for (const TPidl& item : selection.items) children.push_back(ILFindLastID(item.Get()));
     Check(selection.shellFolder->GetUIObjectOf(owner, static_cast<UINT>(children.size()),
                                                children.data(), IID_IDataObject, nullptr,
-                                               selection.dataObject.OutVoid()),
+                                               &selection.dataObject),
           L"IShellFolder::GetUIObjectOf(IDataObject)");
 }
 
 std::wstring FormatName(CLIPFORMAT format)
 {
     switch (format) {
-    case CF_TEXT: return L"CF_TEXT";
-    case CF_OEMTEXT: return L"CF_OEMTEXT";
-    case CF_UNICODETEXT: return L"CF_UNICODETEXT";
-    case CF_HDROP: return L"CF_HDROP";
-    case CF_LOCALE: return L"CF_LOCALE";
-    default: break;
+    case CF_TEXT:
+        return L"CF_TEXT";
+    case CF_OEMTEXT:
+        return L"CF_OEMTEXT";
+    case CF_UNICODETEXT:
+        return L"CF_UNICODETEXT";
+    case CF_HDROP:
+        return L"CF_HDROP";
+    case CF_LOCALE:
+        return L"CF_LOCALE";
+    default:
+        break;
     }
     wchar_t name[128] = {};
     if (GetClipboardFormatNameW(format, name, 128) > 0) return Quoted(name);
@@ -345,25 +324,27 @@ std::wstring FormatName(CLIPFORMAT format)
 void PrintDataObject(IDataObject* data)
 {
     std::wstring formats;
-    TComPtr<IEnumFORMATETC> list;
-    if (SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, list.Out())) && list.Get() != nullptr) {
+    ComPtr<IEnumFORMATETC> list;
+    if (SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, &list)) && list) {
         FORMATETC format = {};
         ULONG fetched = 0;
         while (list->Next(1, &format, &fetched) == S_OK && fetched == 1) {
+            // The caller owns the target device the enumerator filled in.
+            const TUniqueHandle<TCoTaskMemTraits<DVTARGETDEVICE>> device(format.ptd);
             formats += (formats.empty() ? L"" : L", ") + FormatName(format.cfFormat);
-            if (format.ptd != nullptr) CoTaskMemFree(format.ptd);
         }
     }
     Line(L"Data object formats: " + (formats.empty() ? std::wstring(L"(none listed)") : formats));
 
     FORMATETC request = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    const HRESULT hr = data->GetData(&request, &medium);
+    STGMEDIUM filled = {};
+    const HRESULT hr = data->GetData(&request, &filled);
     if (FAILED(hr)) {
         Line(L"Data object CF_HDROP: " + HResultText(hr));
         return;
     }
-    const auto drop = static_cast<HDROP>(medium.hGlobal);
+    const TStgMedium medium(filled);
+    const auto drop = static_cast<HDROP>(medium.Get().hGlobal);
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     Line(L"Data object CF_HDROP: " + std::to_wstring(count) + (count == 1 ? L" path" : L" paths"));
     for (UINT index = 0; index < count; ++index) {
@@ -372,7 +353,6 @@ void PrintDataObject(IDataObject* data)
         path.resize(DragQueryFileW(drop, index, &path[0], length + 1));
         Line(L"  " + path);
     }
-    ReleaseStgMedium(&medium);
 }
 
 // ---------------------------------------------------------------------------
@@ -423,8 +403,9 @@ void PrintMenu(HMENU menu, IContextMenu* contextMenu, UINT usedIds, const std::w
         if (item.wID >= kFirstCommandId && item.wID < kFirstCommandId + usedIds) {
             const UINT_PTR offset = item.wID - kFirstCommandId;
             wchar_t help[MAX_PATH] = {};
-            const HRESULT hr = contextMenu->GetCommandString(
-                offset, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(help), MAX_PATH);
+            const HRESULT hr = contextMenu->GetCommandString(offset, GCS_VERBW, nullptr,
+                                                             reinterpret_cast<LPSTR>(help),
+                                                             MAX_PATH);
             text += L"  offset " + std::to_wstring(offset);
             text += SUCCEEDED(hr) ? L"  help " + Quoted(help) : L"  help: " + HResultText(hr);
         }
@@ -436,18 +417,55 @@ const wchar_t kOwnerClass[] = L"VeskHostOwner";
 const UINT_PTR kOpenSubmenuTimer = 1;
 const UINT_PTR kCloseMenuTimer = 2;
 const UINT kOpenSubmenuDelayMs = 400;
+// Where the menu opens, in the owner window.
+const POINT kMenuAt = {40, 40};
+
+BOOL CALLBACK AddMenuWindow(HWND window, LPARAM context)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    RECT rect = {};
+    if (wcscmp(className, L"#32768") == 0 && IsWindowVisible(window) &&
+        GetWindowRect(window, &rect)) {
+        auto* all = reinterpret_cast<RECT*>(context);
+        if (IsRectEmpty(all)) {
+            *all = rect;
+        } else {
+            UnionRect(all, all, &rect);
+        }
+    }
+    return TRUE;
+}
+
+// Where the open menu and its submenu lie, as ImageMagick's geometry
+// (WxH+X+Y), so a screen photo can be cut down to the menu.
+void PrintMenuRectangle()
+{
+    RECT all = {};
+    EnumThreadWindows(GetCurrentThreadId(), AddMenuWindow, reinterpret_cast<LPARAM>(&all));
+    if (IsRectEmpty(&all)) {
+        Line(L"Menu on screen: not found");
+        return;
+    }
+    Line(L"Menu on screen: " + std::to_wstring(all.right - all.left) + L"x" +
+         std::to_wstring(all.bottom - all.top) + L"+" + std::to_wstring(all.left) + L"+" +
+         std::to_wstring(all.top));
+}
 
 LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TIMER && wParam == kOpenSubmenuTimer) {
-        // The keyboard way into the submenu, so a picture shows the commands.
+        // The pointer on the first item opens the submenu without choosing
+        // a command in it, so a picture shows every command's own state.
         KillTimer(window, kOpenSubmenuTimer);
-        PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
-        PostMessageW(window, WM_KEYDOWN, VK_RIGHT, 0);
+        POINT at = {kMenuAt.x + 8, kMenuAt.y + 8};
+        ClientToScreen(window, &at);
+        SetCursorPos(at.x, at.y);
         return 0;
     }
     if (message == WM_TIMER && wParam == kCloseMenuTimer) {
         KillTimer(window, kCloseMenuTimer);
+        PrintMenuRectangle();
         // Ends the menu's modal loop as a click elsewhere would.
         SendMessageW(window, WM_CANCELMODE, 0, 0);
         return 0;
@@ -468,26 +486,26 @@ public:
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         windowClass.lpszClassName = kOwnerClass;
         RegisterClassExW(&windowClass);
-        FWindow = CreateWindowExW(0, kOwnerClass, title.c_str(), WS_OVERLAPPEDWINDOW, 16, 16, 520,
-                                  240, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        if (FWindow == nullptr) {
-            Fail(kExitFailedCall,
-                 L"CreateWindowExW failed: " + Win32ErrorText(GetLastError()));
-        }
-        ShowWindow(FWindow, SW_SHOWNORMAL);
-        UpdateWindow(FWindow);
+        FWindow.Reset(CreateWindowExW(0, kOwnerClass, title.c_str(), WS_OVERLAPPEDWINDOW, 16, 16,
+                                      520, 240, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                      nullptr));
+        if (!FWindow)
+            Fail(kExitFailedCall, L"CreateWindowExW failed: " + Win32ErrorText(GetLastError()));
+        ShowWindow(FWindow.Get(), SW_SHOWNORMAL);
+        UpdateWindow(FWindow.Get());
     }
     ~TOwnerWindow()
     {
-        DestroyWindow(FWindow);
+        // The class can go only once its last window has.
+        FWindow.Reset();
         UnregisterClassW(kOwnerClass, GetModuleHandleW(nullptr));
     }
     TOwnerWindow(const TOwnerWindow&) = delete;
     TOwnerWindow& operator=(const TOwnerWindow&) = delete;
-    HWND Handle() const { return FWindow; }
+    HWND Handle() const { return FWindow.Get(); }
 
 private:
-    HWND FWindow = nullptr;
+    TWindowHandle FWindow;
 };
 
 // Opens the menu where a right-click in the window would; returns the
@@ -500,11 +518,11 @@ UINT TrackMenu(HMENU menu, HWND owner, int showForMs)
             SetTimer(owner, kOpenSubmenuTimer, kOpenSubmenuDelayMs, nullptr);
         SetTimer(owner, kCloseMenuTimer, static_cast<UINT>(showForMs), nullptr);
     }
-    POINT at = {40, 40};
+    POINT at = kMenuAt;
     ClientToScreen(owner, &at);
-    const UINT chosen = static_cast<UINT>(TrackPopupMenu(
-        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0,
-        owner, nullptr));
+    const UINT chosen = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
+                       at.y, 0, owner, nullptr));
     KillTimer(owner, kOpenSubmenuTimer);
     KillTimer(owner, kCloseMenuTimer);
     // Lets a menu opened again later from this window close properly.
@@ -597,7 +615,8 @@ private:
             }
             // Forget boxes that are gone: their handles may be used again.
             for (size_t i = seen.size(); i-- > 0;) {
-                if (!IsWindow(seen[i].window)) seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(i));
+                if (!IsWindow(seen[i].window))
+                    seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(i));
             }
             Sleep(50);
         }
@@ -627,66 +646,36 @@ public:
 
 class TModule {
 public:
-    explicit TModule(const std::wstring& path)
+    explicit TModule(const std::wstring& path) : FModule(LoadLibraryW(path.c_str()))
     {
-        FModule = LoadLibraryW(path.c_str());
-        if (FModule == nullptr) {
+        if (!FModule) {
             Fail(kExitFailedCall,
                  L"LoadLibraryW(" + path + L") failed: " + Win32ErrorText(GetLastError()));
         }
     }
-    ~TModule() { Free(); }
-    TModule(const TModule&) = delete;
-    TModule& operator=(const TModule&) = delete;
 
     template <typename TFunction>
     TFunction Export(const char* name) const
     {
         return reinterpret_cast<TFunction>(
-            reinterpret_cast<void*>(GetProcAddress(FModule, name)));
+            reinterpret_cast<void*>(GetProcAddress(FModule.Get(), name)));
     }
-    void Free()
-    {
-        if (FModule != nullptr) FreeLibrary(FModule);
-        FModule = nullptr;
-    }
+    void Free() { FModule.Reset(); }
     // Leaves the module loaded for the rest of the process.
-    void Keep() { FModule = nullptr; }
+    void Keep() { FModule.Release(); }
 
 private:
-    HMODULE FModule = nullptr;
+    TModuleHandle FModule;
 };
 
-class TRegKey {
-public:
-    explicit TRegKey(const std::wstring& path)
-    {
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &FKey) != ERROR_SUCCESS)
-            FKey = nullptr;
-    }
-    ~TRegKey()
-    {
-        if (FKey != nullptr) RegCloseKey(FKey);
-    }
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    HKEY Handle() const { return FKey; }
-
-private:
-    HKEY FKey = nullptr;
-};
-
-// The host's menu: it owns the submenu the extension inserts.
-struct TMenuHandle {
-    TMenuHandle() = default;
-    ~TMenuHandle()
-    {
-        if (menu != nullptr) DestroyMenu(menu);
-    }
-    TMenuHandle(const TMenuHandle&) = delete;
-    TMenuHandle& operator=(const TMenuHandle&) = delete;
-    HMENU menu = CreatePopupMenu();
-};
+// The class key handed to Initialize, or none when it cannot be opened.
+TRegKey OpenUserKey(const std::wstring& path)
+{
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+        key.Release();  // nothing was opened
+    return key;
+}
 
 const wchar_t* CommandName(UINT offset)
 {
@@ -695,8 +684,8 @@ const wchar_t* CommandName(UINT offset)
 
 void Invoke(IContextMenu* contextMenu, UINT offset, HWND owner)
 {
-    Line(L"Invoking " + std::wstring(CommandName(offset)) + L" (offset " +
-         std::to_wstring(offset) + L")...");
+    Line(L"Invoking " + std::wstring(CommandName(offset)) + L" (offset " + std::to_wstring(offset) +
+         L")...");
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof(info);
     info.hwnd = owner;
@@ -704,7 +693,8 @@ void Invoke(IContextMenu* contextMenu, UINT offset, HWND owner)
     info.nShow = SW_SHOWNORMAL;
     const HRESULT hr = contextMenu->InvokeCommand(&info);
     Line(L"InvokeCommand: " + HResultText(hr));
-    if (FAILED(hr)) Fail(kExitFailedCall, L"IContextMenu::InvokeCommand failed: " + HResultText(hr));
+    if (FAILED(hr))
+        Fail(kExitFailedCall, L"IContextMenu::InvokeCommand failed: " + HResultText(hr));
 }
 
 // Everything the extension is asked, in Explorer's order; every object of
@@ -719,35 +709,34 @@ int UseExtension(const TModule& module, const THandler& handler, TShellSelection
 
     TBoxWatcher boxes(GetCurrentThreadId(), options.closeBoxesMs);
 
-    TComPtr<IClassFactory> factory;
-    Check(getClassObject(handler.classId, IID_IClassFactory, factory.OutVoid()),
+    ComPtr<IClassFactory> factory;
+    Check(getClassObject(handler.classId, IID_PPV_ARGS(&factory)),
           L"DllGetClassObject(" + handler.classIdText + L", IClassFactory)");
-    TComPtr<IShellExtInit> init;
-    Check(factory->CreateInstance(nullptr, IID_IShellExtInit, init.OutVoid()),
+    ComPtr<IShellExtInit> init;
+    Check(factory->CreateInstance(nullptr, IID_PPV_ARGS(&init)),
           L"IClassFactory::CreateInstance(IShellExtInit)");
 
-    const TRegKey classKey(handler.classKey);
-    Check(init->Initialize(selection.folder.get(), selection.dataObject.Get(), classKey.Handle()),
+    const TRegKey classKey = OpenUserKey(handler.classKey);
+    Check(init->Initialize(selection.folder.Get(), selection.dataObject.Get(), classKey.Get()),
           L"IShellExtInit::Initialize");
-    TComPtr<IContextMenu> contextMenu;
-    Check(init->QueryInterface(IID_IContextMenu, contextMenu.OutVoid()),
-          L"QueryInterface(IContextMenu)");
+    ComPtr<IContextMenu> contextMenu;
+    Check(init.As(&contextMenu), L"QueryInterface(IContextMenu)");
 
-    TMenuHandle menu;
-    if (menu.menu == nullptr)
-        Fail(kExitFailedCall, L"CreatePopupMenu failed: " + Win32ErrorText(GetLastError()));
-    const HRESULT added = contextMenu->QueryContextMenu(menu.menu, 0, kFirstCommandId,
-                                                         kLastCommandId, CMF_NORMAL);
+    // The host's menu: it owns the submenu the extension inserts.
+    const TMenuHandle menu(CreatePopupMenu());
+    if (!menu) Fail(kExitFailedCall, L"CreatePopupMenu failed: " + Win32ErrorText(GetLastError()));
+    const HRESULT added = contextMenu->QueryContextMenu(menu.Get(), 0, kFirstCommandId,
+                                                        kLastCommandId, CMF_NORMAL);
     Check(added, L"IContextMenu::QueryContextMenu");
     const UINT usedIds = HRESULT_CODE(added);
     Line(L"QueryContextMenu(indexMenu 0, idCmdFirst " + std::to_wstring(kFirstCommandId) +
          L", CMF_NORMAL): " + HexCode(static_cast<DWORD>(added)) + L", " +
          std::to_wstring(usedIds) + L" identifiers used");
     Line(L"Menu:");
-    PrintMenu(menu.menu, contextMenu.Get(), usedIds, L"  ");
+    PrintMenu(menu.Get(), contextMenu.Get(), usedIds, L"  ");
 
     if (options.show) {
-        const UINT chosen = TrackMenu(menu.menu, owner, options.showForMs);
+        const UINT chosen = TrackMenu(menu.Get(), owner, options.showForMs);
         if (chosen == 0) {
             Line(L"Menu closed, nothing chosen");
         } else {

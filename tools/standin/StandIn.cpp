@@ -27,6 +27,8 @@
 //   VESK_STANDIN_DDE_DELAY_MS=<n>      register DDE n ms after the loop started
 //   VESK_STANDIN_WATCH_PID=<pid>       close when that process (the test) ends
 // Other command-line arguments are only recorded (in the start line).
+#include "support/Handles.h"
+
 #include <windows.h>
 #include <ddeml.h>
 
@@ -48,7 +50,7 @@ const UINT_PTR kDdeTimer = 2;
 std::wstring gRecordPath;
 bool gExitOnConnect = false;
 HWND gWindow = nullptr;
-DWORD gDdeInst = 0;
+TDdeInstanceHandle gDdeInst;
 HSZ gHszService = nullptr;
 HSZ gHszBackup = nullptr;
 HSZ gHszRestore = nullptr;
@@ -61,8 +63,8 @@ std::string ToUtf8(const std::wstring& text)
                                          nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
-                            nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
+                            size, nullptr, nullptr);
     }
     return result;
 }
@@ -73,15 +75,14 @@ void Record(const std::wstring& line)
 {
     const std::string bytes = ToUtf8(line) + "\r\n";
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const HANDLE file =
-            CreateFileW(gRecordPath.c_str(), FILE_APPEND_DATA,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        const TKernelHandle file(CreateFileW(gRecordPath.c_str(), FILE_APPEND_DATA,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
             DWORD written = 0;
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-            FlushFileBuffers(file);
-            CloseHandle(file);
+            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                      nullptr);
+            FlushFileBuffers(file.Get());
             return;
         }
         Sleep(10);
@@ -117,7 +118,8 @@ std::vector<std::wstring> Arguments(const std::wstring& commandLine)
     size_t at = 0;
     bool first = true;
     while (at < commandLine.size()) {
-        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t')) ++at;
+        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t'))
+            ++at;
         if (at >= commandLine.size()) break;
         std::wstring argument;
         bool quoted = false;
@@ -153,7 +155,8 @@ std::wstring RecordPath(const std::wstring& commandLine)
 std::wstring StringOf(HSZ hsz)
 {
     char name[256] = {};
-    if (hsz == nullptr || DdeQueryStringA(gDdeInst, hsz, name, sizeof(name), CP_WINANSI) == 0) {
+    if (hsz == nullptr ||
+        DdeQueryStringA(gDdeInst.Get(), hsz, name, sizeof(name), CP_WINANSI) == 0) {
         return std::wstring();
     }
     wchar_t wide[256] = {};
@@ -175,7 +178,8 @@ std::wstring HexOf(const std::vector<BYTE>& bytes)
 
 bool IsServedTopic(HSZ topic)
 {
-    return DdeCmpStringHandles(topic, gHszBackup) == 0 || DdeCmpStringHandles(topic, gHszRestore) == 0;
+    return DdeCmpStringHandles(topic, gHszBackup) == 0 ||
+           DdeCmpStringHandles(topic, gHszRestore) == 0;
 }
 
 HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2, HDDEDATA data,
@@ -203,9 +207,9 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2,
             }
         }
         if (count == 0) return nullptr;
-        return DdeCreateDataHandle(gDdeInst, reinterpret_cast<LPBYTE>(pairs),
-                                   static_cast<DWORD>(sizeof(HSZPAIR) * (count + 1)), 0, nullptr,
-                                   0, 0);
+        return DdeCreateDataHandle(gDdeInst.Get(), reinterpret_cast<LPBYTE>(pairs),
+                                   static_cast<DWORD>(sizeof(HSZPAIR) * (count + 1)), 0, nullptr, 0,
+                                   0);
     }
     case XTYP_CONNECT_CONFIRM:
         Record(L"connect topic=" + StringOf(hsz1));
@@ -230,22 +234,23 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2,
 // the client sent them, with no conversion to UTF-16 on the way.
 bool StartDde()
 {
-    if (DdeInitializeA(&gDdeInst, DdeCallback,
+    if (DdeInitializeA(gDdeInst.Put(), DdeCallback,
                        APPCLASS_STANDARD | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
                        0) != DMLERR_NO_ERROR) {
-        gDdeInst = 0;
+        gDdeInst.Release();  // no instance was made
         return false;
     }
-    gHszService = DdeCreateStringHandleA(gDdeInst, kService, CP_WINANSI);
-    gHszBackup = DdeCreateStringHandleA(gDdeInst, kBackupTopic, CP_WINANSI);
-    gHszRestore = DdeCreateStringHandleA(gDdeInst, kRestoreTopic, CP_WINANSI);
+    // The instance frees them when it goes.
+    gHszService = DdeCreateStringHandleA(gDdeInst.Get(), kService, CP_WINANSI);
+    gHszBackup = DdeCreateStringHandleA(gDdeInst.Get(), kBackupTopic, CP_WINANSI);
+    gHszRestore = DdeCreateStringHandleA(gDdeInst.Get(), kRestoreTopic, CP_WINANSI);
     return true;
 }
 
 void RegisterService()
 {
-    if (gDdeInst == 0 || gServing) return;
-    if (DdeNameService(gDdeInst, gHszService, nullptr, DNS_REGISTER) != nullptr) {
+    if (!gDdeInst || gServing) return;
+    if (DdeNameService(gDdeInst.Get(), gHszService, nullptr, DNS_REGISTER) != nullptr) {
         gServing = true;
         Record(L"registered");
     }
@@ -253,36 +258,33 @@ void RegisterService()
 
 void StopDde()
 {
-    if (gDdeInst == 0) return;
-    if (gServing) DdeNameService(gDdeInst, nullptr, nullptr, DNS_UNREGISTER);
+    if (!gDdeInst) return;
+    if (gServing) DdeNameService(gDdeInst.Get(), nullptr, nullptr, DNS_UNREGISTER);
     gServing = false;
-    DdeUninitialize(gDdeInst);  // frees the string handles too
-    gDdeInst = 0;
+    gDdeInst.Reset();
 }
 
 // A stand-in must not outlive the test that started it: it would keep the
 // test runner's output pipes open.
-DWORD WINAPI WatchProcess(void* process)
+DWORD WINAPI WatchProcess(void* handle)
 {
-    WaitForSingleObject(process, INFINITE);
-    CloseHandle(process);
+    {
+        const TKernelHandle process(static_cast<HANDLE>(handle));
+        WaitForSingleObject(process.Get(), INFINITE);
+    }
     PostMessageW(gWindow, WM_CLOSE, 0, 0);
     return 0;
 }
 
 void StartWatch(DWORD processId)
 {
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (process == nullptr) {
+    TKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process) {
         PostMessageW(gWindow, WM_CLOSE, 0, 0);  // already gone
         return;
     }
-    const HANDLE thread = CreateThread(nullptr, 0, WatchProcess, process, 0, nullptr);
-    if (thread != nullptr) {
-        CloseHandle(thread);
-    } else {
-        CloseHandle(process);
-    }
+    const TKernelHandle thread(CreateThread(nullptr, 0, WatchProcess, process.Get(), 0, nullptr));
+    if (thread) process.Release();  // the watching thread owns it now
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

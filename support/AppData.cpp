@@ -15,9 +15,7 @@ const DWORD kKeyListFirstCapacity = 1024;
 const wchar_t kWriteErrorText[] = L"%s に書き込めません";
 const wchar_t kReadErrorText[] = L"%s を読み込めません";
 
-// Size of the file in bytes, which bounds its length in characters in any
-// encoding the profile functions accept.
-DWORD CountFileCharacters(const std::wstring& fileName)
+DWORD FileSizeInBytes(const std::wstring& fileName)
 {
     TKernelHandle file(CreateFileW(fileName.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -95,8 +93,10 @@ void TAppIniFile::ReadSections(TStringList& Strings) const
     DWORD count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, buffer.data(),
                                            static_cast<DWORD>(buffer.size()), FFileName.c_str());
     if (count == kSectionListFirstCapacity - 2) {
-        // The list filled the buffer: size a second one by the whole file.
-        const DWORD capacity = CountFileCharacters(FFileName) + 2;
+        // The list filled the buffer.  A file of n bytes holds at most n
+        // characters in any encoding the profile functions read, so a buffer
+        // of its size and the list's two closing NULs holds every name.
+        const DWORD capacity = FileSizeInBytes(FFileName) + 2;
         buffer.assign(capacity, L'\0');
         count = GetPrivateProfileStringW(nullptr, nullptr, nullptr, buffer.data(), capacity,
                                          FFileName.c_str());

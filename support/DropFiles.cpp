@@ -1,5 +1,6 @@
 #include "DropFiles.h"
 #include "Handles.h"
+#include "TextConv.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -10,25 +11,6 @@
 
 namespace {
 
-// A GlobalLock held until the owner ends.
-struct TGlobalLockTraits {
-    using HandleType = HGLOBAL;
-    static HGLOBAL Invalid() noexcept { return nullptr; }
-    static bool IsValid(HGLOBAL block) noexcept { return block != nullptr; }
-    static void Close(HGLOBAL block) noexcept { GlobalUnlock(block); }
-};
-using TGlobalLock = TUniqueHandle<TGlobalLockTraits>;
-
-bool AnsiToWide(const BYTE* name, size_t length, std::wstring& text)
-{
-    if (length > static_cast<size_t>(INT_MAX)) return false;
-    const auto* bytes = reinterpret_cast<const char*>(name);
-    const int count = static_cast<int>(length);
-    const int units = MultiByteToWideChar(CP_ACP, 0, bytes, count, nullptr, 0);
-    if (units <= 0) return false;
-    text.assign(static_cast<size_t>(units), L'\0');
-    return MultiByteToWideChar(CP_ACP, 0, bytes, count, &text[0], units) == units;
-}
 
 }  // namespace
 
@@ -65,7 +47,7 @@ bool ReadDropFiles(const void* data, size_t size, std::vector<std::wstring>& pat
         if (wide) {
             name.assign(length, L'\0');
             std::memcpy(&name[0], list + start * unit, length * unit);
-        } else if (!AnsiToWide(list + start, length, name)) {
+        } else if (!MultiByteToWide(reinterpret_cast<const char*>(list + start), length, CP_ACP, name)) {
             return false;
         }
         names.push_back(std::move(name));

@@ -90,6 +90,30 @@ struct TModuleTraits {
     static void Close(HMODULE module) noexcept { FreeLibrary(module); }
 };
 
+// Memory from GlobalAlloc.
+struct TGlobalMemoryTraits {
+    using HandleType = HGLOBAL;
+    static HGLOBAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HGLOBAL memory) noexcept { return memory != nullptr; }
+    static void Close(HGLOBAL memory) noexcept { GlobalFree(memory); }
+};
+
+// A GlobalLock held on a block, released with GlobalUnlock.
+struct TGlobalLockTraits {
+    using HandleType = HGLOBAL;
+    static HGLOBAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HGLOBAL block) noexcept { return block != nullptr; }
+    static void Close(HGLOBAL block) noexcept { GlobalUnlock(block); }
+};
+
+// Pages from VirtualAlloc.
+struct TVirtualMemoryTraits {
+    using HandleType = void*;
+    static void* Invalid() noexcept { return nullptr; }
+    static bool IsValid(void* memory) noexcept { return memory != nullptr; }
+    static void Close(void* memory) noexcept { VirtualFree(memory, 0, MEM_RELEASE); }
+};
+
 // A storage medium that IDataObject::GetData filled.
 struct TStgMediumTraits {
     using HandleType = STGMEDIUM;
@@ -162,6 +186,9 @@ using TRegKey = TUniqueHandle<TRegKeyTraits>;
 using TMenuHandle = TUniqueHandle<TMenuTraits>;
 using TKernelHandle = TUniqueHandle<TKernelHandleTraits>;
 using TModuleHandle = TUniqueHandle<TModuleTraits>;
+using TGlobalMemory = TUniqueHandle<TGlobalMemoryTraits>;
+using TGlobalLock = TUniqueHandle<TGlobalLockTraits>;
+using TVirtualMemory = TUniqueHandle<TVirtualMemoryTraits>;
 using TStgMedium = TUniqueHandle<TStgMediumTraits>;
 using TDdeDataHandle = TUniqueHandle<TDdeDataTraits>;
 using TDdeStringHandle = TUniqueHandle<TDdeStringTraits>;

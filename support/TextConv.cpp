@@ -1,8 +1,10 @@
 #include "TextConv.h"
 
+#include <climits>
+
 std::string WideToMultiByte(const std::wstring& text, UINT codePage, DWORD flags)
 {
-    if (text.empty()) return std::string();
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
     const int units = static_cast<int>(text.size());
     const int length =
         WideCharToMultiByte(codePage, flags, text.data(), units, nullptr, 0, nullptr, nullptr);
@@ -12,14 +14,22 @@ std::string WideToMultiByte(const std::wstring& text, UINT codePage, DWORD flags
     return result;
 }
 
+bool MultiByteToWide(const char* text, size_t length, UINT codePage, std::wstring& result)
+{
+    result.clear();
+    if (length == 0) return true;
+    if (length > static_cast<size_t>(INT_MAX)) return false;
+    const int bytes = static_cast<int>(length);
+    const int units = MultiByteToWideChar(codePage, 0, text, bytes, nullptr, 0);
+    if (units <= 0) return false;
+    result.assign(static_cast<size_t>(units), L'\0');
+    return MultiByteToWideChar(codePage, 0, text, bytes, &result[0], units) == units;
+}
+
 std::wstring MultiByteToWide(const std::string& text, UINT codePage)
 {
-    if (text.empty()) return std::wstring();
-    const int units = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(codePage, 0, text.data(), units, nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), units, &result[0], length);
+    std::wstring result;
+    if (!MultiByteToWide(text.data(), text.size(), codePage, result)) result.clear();
     return result;
 }
 

@@ -7,7 +7,9 @@
 // UTF-16 to a code page.  Characters the code page lacks become its default
 // character; flags are those of WideCharToMultiByte.
 std::string WideToMultiByte(const std::wstring& text, UINT codePage, DWORD flags = 0);
-// A code page to UTF-16.
+// A code page to UTF-16.  The first form reports a conversion the code page
+// refuses (invalid bytes where the flags forbid them, a text too long).
+bool MultiByteToWide(const char* text, size_t length, UINT codePage, std::wstring& result);
 std::wstring MultiByteToWide(const std::string& text, UINT codePage);
 
 // The process's ANSI code page (GetACP), no flags: the platform's best-fit

@@ -23,21 +23,6 @@ using TPaths = std::vector<std::wstring>;
 // What paths holds before a read: a refusal must leave it so.
 const TPaths kKept = {L"C:\\kept"};
 
-struct TGlobalMemoryTraits {
-    using HandleType = HGLOBAL;
-    static HGLOBAL Invalid() noexcept { return nullptr; }
-    static bool IsValid(HGLOBAL memory) noexcept { return memory != nullptr; }
-    static void Close(HGLOBAL memory) noexcept { GlobalFree(memory); }
-};
-using TGlobalMemory = TUniqueHandle<TGlobalMemoryTraits>;
-
-struct TVirtualMemoryTraits {
-    using HandleType = void*;
-    static void* Invalid() noexcept { return nullptr; }
-    static bool IsValid(void* memory) noexcept { return memory != nullptr; }
-    static void Close(void* memory) noexcept { VirtualFree(memory, 0, MEM_RELEASE); }
-};
-using TVirtualMemory = TUniqueHandle<TVirtualMemoryTraits>;
 
 // The block in global memory, as a data object hands it out.
 TGlobalMemory GlobalCopy(const std::string& bytes, UINT flags = GMEM_MOVEABLE)

@@ -57,18 +57,13 @@ private:
     HandleType FHandle;
 };
 
-struct TRegKeyTraits {
-    using HandleType = HKEY;
-    static HKEY Invalid() noexcept { return nullptr; }
-    static bool IsValid(HKEY key) noexcept { return key != nullptr; }
-    static void Close(HKEY key) noexcept { RegCloseKey(key); }
-};
-
-struct TMenuTraits {
-    using HandleType = HMENU;
-    static HMENU Invalid() noexcept { return nullptr; }
-    static bool IsValid(HMENU menu) noexcept { return menu != nullptr; }
-    static void Close(HMENU menu) noexcept { DestroyMenu(menu); }
+// The handle kinds whose "none" is null and that one function closes.
+template <typename THandle, auto Closer>
+struct TNullHandleTraits {
+    using HandleType = THandle;
+    static THandle Invalid() noexcept { return nullptr; }
+    static bool IsValid(THandle handle) noexcept { return handle != nullptr; }
+    static void Close(THandle handle) noexcept { Closer(handle); }
 };
 
 // Kernel handles: both null and INVALID_HANDLE_VALUE mean "none".
@@ -82,38 +77,6 @@ struct TKernelHandleTraits {
     static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
 };
 
-// A module reference taken with LoadLibrary or GetModuleHandleEx.
-struct TModuleTraits {
-    using HandleType = HMODULE;
-    static HMODULE Invalid() noexcept { return nullptr; }
-    static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
-    static void Close(HMODULE module) noexcept { FreeLibrary(module); }
-};
-
-// Memory from GlobalAlloc.
-struct TGlobalMemoryTraits {
-    using HandleType = HGLOBAL;
-    static HGLOBAL Invalid() noexcept { return nullptr; }
-    static bool IsValid(HGLOBAL memory) noexcept { return memory != nullptr; }
-    static void Close(HGLOBAL memory) noexcept { GlobalFree(memory); }
-};
-
-// A GlobalLock held on a block, released with GlobalUnlock.
-struct TGlobalLockTraits {
-    using HandleType = HGLOBAL;
-    static HGLOBAL Invalid() noexcept { return nullptr; }
-    static bool IsValid(HGLOBAL block) noexcept { return block != nullptr; }
-    static void Close(HGLOBAL block) noexcept { GlobalUnlock(block); }
-};
-
-// Pages from VirtualAlloc.
-struct TVirtualMemoryTraits {
-    using HandleType = void*;
-    static void* Invalid() noexcept { return nullptr; }
-    static bool IsValid(void* memory) noexcept { return memory != nullptr; }
-    static void Close(void* memory) noexcept { VirtualFree(memory, 0, MEM_RELEASE); }
-};
-
 // A storage medium that IDataObject::GetData filled.
 struct TStgMediumTraits {
     using HandleType = STGMEDIUM;
@@ -123,14 +86,6 @@ struct TStgMediumTraits {
         return medium.tymed != TYMED_NULL || medium.pUnkForRelease != nullptr;
     }
     static void Close(STGMEDIUM medium) noexcept { ReleaseStgMedium(&medium); }
-};
-
-// DDEML data that no transaction has taken over yet.
-struct TDdeDataTraits {
-    using HandleType = HDDEDATA;
-    static HDDEDATA Invalid() noexcept { return nullptr; }
-    static bool IsValid(HDDEDATA data) noexcept { return data != nullptr; }
-    static void Close(HDDEDATA data) noexcept { DdeFreeDataHandle(data); }
 };
 
 // A DDEML string handle is freed through the instance that made it.
@@ -149,31 +104,6 @@ struct TDdeStringTraits {
     }
 };
 
-// Memory the COM task allocator handed out: item ID lists, target devices.
-template <typename T>
-struct TCoTaskMemTraits {
-    using HandleType = T*;
-    static T* Invalid() noexcept { return nullptr; }
-    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
-    static void Close(T* memory) noexcept { CoTaskMemFree(memory); }
-};
-
-// Memory from LocalAlloc, such as FormatMessage's allocated text.
-template <typename T>
-struct TLocalMemTraits {
-    using HandleType = T*;
-    static T* Invalid() noexcept { return nullptr; }
-    static bool IsValid(T* memory) noexcept { return memory != nullptr; }
-    static void Close(T* memory) noexcept { LocalFree(memory); }
-};
-
-struct TWindowTraits {
-    using HandleType = HWND;
-    static HWND Invalid() noexcept { return nullptr; }
-    static bool IsValid(HWND window) noexcept { return window != nullptr; }
-    static void Close(HWND window) noexcept { DestroyWindow(window); }
-};
-
 // A DDEML instance; uninitializing it frees its string handles as well.
 struct TDdeInstanceTraits {
     using HandleType = DWORD;
@@ -182,16 +112,31 @@ struct TDdeInstanceTraits {
     static void Close(DWORD instance) noexcept { DdeUninitialize(instance); }
 };
 
-using TRegKey = TUniqueHandle<TRegKeyTraits>;
-using TMenuHandle = TUniqueHandle<TMenuTraits>;
+inline void ReleaseVirtualMemory(void* memory) noexcept
+{
+    VirtualFree(memory, 0, MEM_RELEASE);
+}
+
+// Memory of the COM task allocator (item ID lists, target devices) and of
+// LocalAlloc (FormatMessage's allocated text).
+template <typename T>
+using TCoTaskMemTraits = TNullHandleTraits<T*, &CoTaskMemFree>;
+template <typename T>
+using TLocalMemTraits = TNullHandleTraits<T*, &LocalFree>;
+
+using TRegKey = TUniqueHandle<TNullHandleTraits<HKEY, &RegCloseKey>>;
+using TMenuHandle = TUniqueHandle<TNullHandleTraits<HMENU, &DestroyMenu>>;
 using TKernelHandle = TUniqueHandle<TKernelHandleTraits>;
-using TModuleHandle = TUniqueHandle<TModuleTraits>;
-using TGlobalMemory = TUniqueHandle<TGlobalMemoryTraits>;
-using TGlobalLock = TUniqueHandle<TGlobalLockTraits>;
-using TVirtualMemory = TUniqueHandle<TVirtualMemoryTraits>;
+// A module reference taken with LoadLibrary or GetModuleHandleEx.
+using TModuleHandle = TUniqueHandle<TNullHandleTraits<HMODULE, &FreeLibrary>>;
+using TGlobalMemory = TUniqueHandle<TNullHandleTraits<HGLOBAL, &GlobalFree>>;
+// A GlobalLock held on a block.
+using TGlobalLock = TUniqueHandle<TNullHandleTraits<HGLOBAL, &GlobalUnlock>>;
+using TVirtualMemory = TUniqueHandle<TNullHandleTraits<void*, &ReleaseVirtualMemory>>;
 using TStgMedium = TUniqueHandle<TStgMediumTraits>;
-using TDdeDataHandle = TUniqueHandle<TDdeDataTraits>;
+// DDEML data that no transaction has taken over yet.
+using TDdeDataHandle = TUniqueHandle<TNullHandleTraits<HDDEDATA, &DdeFreeDataHandle>>;
 using TDdeStringHandle = TUniqueHandle<TDdeStringTraits>;
-using TPidl = TUniqueHandle<TCoTaskMemTraits<std::remove_pointer_t<PIDLIST_ABSOLUTE>>>;
-using TWindowHandle = TUniqueHandle<TWindowTraits>;
 using TDdeInstanceHandle = TUniqueHandle<TDdeInstanceTraits>;
+using TPidl = TUniqueHandle<TCoTaskMemTraits<std::remove_pointer_t<PIDLIST_ABSOLUTE>>>;
+using TWindowHandle = TUniqueHandle<TNullHandleTraits<HWND, &DestroyWindow>>;

@@ -155,3 +155,77 @@ public:
 private:
     HDDEDATA FHandle = nullptr;
 };
+
+// ---------------------------------------------------------------------------
+// Kinds the tests and the benchmark hold as well.
+
+struct TModuleTraits {
+    using HandleType = HMODULE;
+    static HMODULE Invalid() noexcept { return nullptr; }
+    static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
+    static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
+
+// FindFirstFileW fails with INVALID_HANDLE_VALUE, not null.
+struct TFindTraits {
+    using HandleType = HANDLE;
+    static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HANDLE search) noexcept {
+        return search != INVALID_HANDLE_VALUE && search != nullptr;
+    }
+    static void Close(HANDLE search) noexcept { FindClose(search); }
+};
+
+struct TGlobalMemoryTraits {
+    using HandleType = HGLOBAL;
+    static HGLOBAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HGLOBAL memory) noexcept { return memory != nullptr; }
+    static void Close(HGLOBAL memory) noexcept { GlobalFree(memory); }
+};
+
+struct TLocalMemoryTraits {
+    using HandleType = HLOCAL;
+    static HLOCAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HLOCAL memory) noexcept { return memory != nullptr; }
+    static void Close(HLOCAL memory) noexcept { LocalFree(memory); }
+};
+
+// Destroy it on the thread that made the window.
+struct TWindowTraits {
+    using HandleType = HWND;
+    static HWND Invalid() noexcept { return nullptr; }
+    static bool IsValid(HWND window) noexcept { return window != nullptr; }
+    static void Close(HWND window) noexcept { DestroyWindow(window); }
+};
+
+struct TEnvironmentStringsTraits {
+    using HandleType = wchar_t*;
+    static wchar_t* Invalid() noexcept { return nullptr; }
+    static bool IsValid(wchar_t* strings) noexcept { return strings != nullptr; }
+    static void Close(wchar_t* strings) noexcept { FreeEnvironmentStringsW(strings); }
+};
+
+// A DDEML instance: uninitializing it frees its string handles and ends
+// its conversations as well.
+struct TDdeInstanceTraits {
+    using HandleType = DWORD;
+    static DWORD Invalid() noexcept { return 0; }
+    static bool IsValid(DWORD instance) noexcept { return instance != 0; }
+    static void Close(DWORD instance) noexcept { DdeUninitialize(instance); }
+};
+
+struct TDdeConversationTraits {
+    using HandleType = HCONV;
+    static HCONV Invalid() noexcept { return nullptr; }
+    static bool IsValid(HCONV conversation) noexcept { return conversation != nullptr; }
+    static void Close(HCONV conversation) noexcept { DdeDisconnect(conversation); }
+};
+
+using TModuleHandle = TUniqueHandle<TModuleTraits>;
+using TFindHandle = TUniqueHandle<TFindTraits>;
+using TGlobalMemory = TUniqueHandle<TGlobalMemoryTraits>;
+using TLocalMemory = TUniqueHandle<TLocalMemoryTraits>;
+using TWindowHandle = TUniqueHandle<TWindowTraits>;
+using TEnvironmentStrings = TUniqueHandle<TEnvironmentStringsTraits>;
+using TDdeInstanceHandle = TUniqueHandle<TDdeInstanceTraits>;
+using TDdeConversationHandle = TUniqueHandle<TDdeConversationTraits>;

@@ -2,6 +2,7 @@
 // over the platform's DDEML.
 #include "../dde/DdeConversation.h"
 #include "StandInClient.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,17 +41,6 @@ std::string AnsiOf(const std::wstring& text)
     WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
                         nullptr, nullptr);
     return bytes;
-}
-
-std::wstring HexOf(const std::string& bytes)
-{
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    for (const unsigned char value : bytes) {
-        text += kDigits[value >> 4];
-        text += kDigits[value & 0xF];
-    }
-    return text;
 }
 
 std::wstring FieldOf(const std::wstring& line, const std::wstring& name)

@@ -1,31 +1,20 @@
 // The hand-off from a chosen command to the main application, against the
 // stand-in main application in other processes.
+#include "Extension.h"
 #include "StandInClient.h"
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
-#include "shellext/VESK_SHExt.h"
 #include "support/TextConv.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
 
 const std::vector<std::wstring> kTwoPaths = {L"C:\\Docs\\a.txt", L"C:\\Docs\\b.txt"};
-
-// "C:\Docs\a.txt" CR LF "C:\Docs\b.txt" CR LF NUL as the stand-in records it.
-std::wstring HexOf(const std::string& bytes)
-{
-    std::wstring hex;
-    wchar_t digits[3];
-    for (unsigned char byte : bytes) {
-        swprintf(digits, 3, L"%02X", byte);
-        hex += digits;
-    }
-    return hex;
-}
 
 // The server's side of an execute carries no clipboard format, so the
 // record's format field is left out of the comparison.
@@ -40,30 +29,6 @@ std::wstring WithoutFormat(std::wstring line)
     if (at != std::wstring::npos) line.erase(at, line.find(L' ', at + 1) - at);
     return line;
 }
-
-class TExtension {
-public:
-    explicit TExtension(std::vector<std::wstring> paths = kTwoPaths)
-    {
-        FObject->AddRef();
-        TFileListDataObject data(std::move(paths));
-        FObject->Initialize(nullptr, &data, nullptr);
-    }
-    ~TExtension() { FObject->Release(); }
-    IContextMenu* Menu() const { return FObject; }
-
-    HRESULT Invoke(UINT_PTR offset) const
-    {
-        CMINVOKECOMMANDINFO info = {};
-        info.cbSize = sizeof(info);
-        info.lpVerb = reinterpret_cast<LPCSTR>(offset);
-        info.nShow = SW_SHOWNORMAL;
-        return FObject->InvokeCommand(&info);
-    }
-
-private:
-    TShellExtension* FObject = new TShellExtension(nullptr, nullptr);
-};
 
 // Vesk.exe beside the module (here: beside the test program), for the
 // time of a test: a copy of the stand-in.
@@ -109,7 +74,7 @@ TEST_F(HandOffTest, RunningMainApplicationGetsThePathsOnTheCommandsTopic)
         TStandInRecord started;  // catches any program the hand-off would start
         TStandIn mainApp;
         ASSERT_TRUE(mainApp.Started());
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
         EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")),
                   ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
@@ -125,7 +90,7 @@ TEST_F(HandOffTest, AbsentMainApplicationIsStartedFromTheModulesFolder)
         SCOPED_TRACE(c.Topic);
         TServerExeBeside serverExe;
         TStandInRecord started;
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
         EXPECT_EQ(WithoutFormat(started.WaitForLine(L"execute")),
                   ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
@@ -143,7 +108,7 @@ TEST_F(HandOffTest, SlowStartIsAwaitedBeforeTheConnect)
 {
     TServerExeBeside serverExe;
     TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_STARTUP_DELAY_MS", L"3000"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     EXPECT_FALSE(started.WaitForLine(L"execute").empty());
     EXPECT_EQ(started.Record().LinesWith(L"start").size(), 1u) << "no second copy was started";
@@ -175,7 +140,7 @@ TEST_F(HandOffTest, FailuresShowOneBoxNamingTheStep)
             running.reset(new TStandIn(c.RunningSwitches));
             ASSERT_TRUE(running->Started());
         }
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(1), S_OK);
         FBoxes.WaitFor(before + 1, 20000);
         Sleep(300);
@@ -193,7 +158,7 @@ TEST_F(HandOffTest, LateDdeServerGetsOneFallbackStartThenTheLinkFails)
 {
     TServerExeBeside serverExe;
     TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_DDE_DELAY_MS", L"8000"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(2), S_OK);
     FBoxes.WaitFor(1, 20000);
     EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
@@ -220,7 +185,7 @@ TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TStandIn mainApp;
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         // The verb exactly as GetCommandString reports it.
         char ansi[256] = {};
         wchar_t wide[256] = {};
@@ -246,7 +211,7 @@ TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
 TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
 {
     TStandIn mainApp;
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     wchar_t wide[256] = {};
     extension.Menu()->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(wide), 256);
     CMINVOKECOMMANDINFOEX info = {};
@@ -264,7 +229,7 @@ TEST_F(HandOffTest, CommandInvokedOnAnotherThread)
     TStandIn mainApp;
     HRESULT result = E_FAIL;
     std::thread worker([&] {
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         result = extension.Invoke(1);
     });
     worker.join();
@@ -310,7 +275,7 @@ TEST_F(HandOffTest, TenThousandPathsInOneRequest)
 TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
 {
     TStandIn mainApp(std::vector<TEnvSetting>{{L"VESK_STANDIN_EXIT_ON_CONNECT", L"1"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     EXPECT_TRUE(mainApp.WaitForExit());
     Sleep(500);
@@ -345,7 +310,7 @@ TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
     HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const DWORD start = GetTickCount();
     std::thread handOff([&] {
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         result = extension.Invoke(1);
         SetEvent(ended);
     });

@@ -1,5 +1,6 @@
 // The module as a host sees it: loaded with LoadLibraryW and reached only
 // through its exports.
+#include "Extension.h"
 #include "StandInClient.h"
 #include "TestSupport.h"
 #include "module/ServerState.h"
@@ -314,7 +315,7 @@ TEST_F(ModuleTest, WholeRightClickLeavesNothingAlive)
     init->Release();
 
     HMENU host = CreatePopupMenu();
-    EXPECT_EQ(menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
+    EXPECT_EQ(menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), kThreeIdsUsed);
     EXPECT_EQ(GetMenuState(host, 2, MF_BYCOMMAND) & MF_GRAYED, 0u);
     DestroyMenu(host);
     CMINVOKECOMMANDINFO info = {};

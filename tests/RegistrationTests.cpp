@@ -285,15 +285,6 @@ std::string RouteName(const ::testing::TestParamInfo<TRoute>& info)
     return "Unknown";
 }
 
-template <typename TFunction>
-TFunction ExportOf(HMODULE module, const char* name)
-{
-    // Through the generic function type, which any function pointer may be
-    // cast to and back.
-    return reinterpret_cast<TFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 std::wstring ModuleFile()
 {
     return TestBinDir() + L"Vesk.x64.dll";
@@ -340,7 +331,7 @@ protected:
             }
         case TRoute::ModuleExports: {
             using TEntry = HRESULT(STDAPICALLTYPE*)();
-            const auto entry = ExportOf<TEntry>(
+            const auto entry = GetExport<TEntry>(
                 FModule, Register ? "DllRegisterServer" : "DllUnregisterServer");
             if (!entry) {
                 ADD_FAILURE() << "export missing";

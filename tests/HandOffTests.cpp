@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -293,39 +294,40 @@ TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
 TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
 {
     // A window on a thread that then blocks: every message sent to it waits.
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HWND hung = nullptr;
-    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const TKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const TKernelHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread owner([&] {
-        hung = CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                               nullptr, nullptr, nullptr, nullptr);
-        SetEvent(created);
-        WaitForSingleObject(release, INFINITE);
-        DestroyWindow(hung);
+        const TWindowHandle hung(CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW,
+                                                 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
+        SetEvent(created.Get());
+        WaitForSingleObject(release.Get(), INFINITE);
     });
-    WaitForSingleObject(created, INFINITE);
+    WaitForSingleObject(created.Get(), INFINITE);
 
     TStandIn mainApp;
-    HRESULT result = E_FAIL;
-    HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A hand-off that never returns outlives this test: what it writes is its own.
+    struct THandOffRun {
+        TKernelHandle Ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        std::atomic<HRESULT> Result{E_FAIL};
+    };
+    const auto run = std::make_shared<THandOffRun>();
     const DWORD start = GetTickCount();
-    std::thread handOff([&] {
+    std::thread handOff([run] {
         TExtension extension(kTwoPaths);
-        result = extension.Invoke(1);
-        SetEvent(ended);
+        run->Result = extension.Invoke(1);
+        SetEvent(run->Ended.Get());
     });
     // Bounded: a hand-off that never returns fails the test instead of hanging it.
-    const DWORD waited = WaitForSingleObject(ended, 180000);
+    const DWORD waited = WaitForSingleObject(run->Ended.Get(), 180000);
     const DWORD blockedMs = GetTickCount() - start;
-    SetEvent(release);
+    SetEvent(release.Get());
     owner.join();
     if (waited != WAIT_OBJECT_0) {
         handOff.detach();
         FAIL() << "the hand-off did not end";
     }
     handOff.join();
-    CloseHandle(ended);
-    EXPECT_EQ(result, S_OK);
+    EXPECT_EQ(run->Result.load(), S_OK);
     std::printf("hand-off with a window that never pumps returned after %lu ms\n",
                 static_cast<unsigned long>(blockedMs));
     RecordProperty("BlockedMs", static_cast<int>(blockedMs));
@@ -334,6 +336,4 @@ TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
     EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
     Sleep(2000);
     EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
-    CloseHandle(release);
-    CloseHandle(created);
 }

@@ -286,6 +286,7 @@ TEST(InvokeCommand, ForeignStringVerbsAndNullAreRefusedSilently)
     EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&wide)),
               E_FAIL);
     EXPECT_EQ(extension.Menu()->InvokeCommand(nullptr), E_INVALIDARG);
+    // A silent refusal has no event to wait for: a grace period for a late box.
     Sleep(300);
     EXPECT_TRUE(boxes.Texts().empty());
 }

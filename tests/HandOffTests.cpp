@@ -143,13 +143,15 @@ TEST_F(HandOffTest, FailuresShowOneBoxNamingTheStep)
         }
         TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(1), S_OK);
+        // The box is modal on the invoking thread and recorded before it is
+        // closed: once it is in, the call has shown all it will show.
         FBoxes.WaitFor(before + 1, 20000);
-        Sleep(300);
         const auto texts = FBoxes.Texts();
         EXPECT_EQ(std::vector<std::wstring>(texts.begin() + static_cast<std::ptrdiff_t>(before),
                                             texts.end()),
                   std::vector<std::wstring>{c.Box});
         if (running) {
+            running->Record().WaitForConversationsToEnd();
             EXPECT_TRUE(running->Record().LinesWith(L"execute").empty());
         }
     }
@@ -221,7 +223,8 @@ TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
     info.lpVerb = "open";
     info.lpVerbW = wide;
     EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)), E_FAIL);
-    Sleep(500);
+    // An execute would follow a connect made before the call returned.
+    mainApp.Record().WaitForConversationsToEnd();
     EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
 }
 
@@ -279,9 +282,9 @@ TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
     TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     EXPECT_TRUE(mainApp.WaitForExit());
-    Sleep(500);
-    // Either the request went out before the server left, or the step that
-    // met the departed server is named.
+    // A box is modal on the invoking thread: any box came before the call
+    // returned.  Either the request went out before the server left, or the
+    // step that met the departed server is named.
     const auto texts = FBoxes.Texts();
     EXPECT_LE(texts.size(), 1u);
     for (const auto& text : texts) {
@@ -334,6 +337,8 @@ TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
     // The connect never finished in time: the user is told so, and the
     // worker that gets through once the window pumps again sends nothing.
     EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
-    Sleep(2000);
+    // Its conversation ends with a disconnect, which reaches the stand-in
+    // after anything the worker sent.
+    mainApp.WaitForLine(L"disconnect");
     EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
 }

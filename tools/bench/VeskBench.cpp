@@ -1,7 +1,9 @@
 // Benchmark of the extension under its host's eyes: the context menu over
-// watch lists of growing size, the hand-off to a running main application
-// (the stand-in), and module load to the first finished menu.  Prints one
-// table.  Not a test: it measures, it does not judge.
+// watch lists of growing size, Initialize over growing selections, the
+// hand-off to a running main application (the stand-in), and module load to
+// the first finished menu.  Beside each, where there is one, the least the
+// platform work behind it can cost, measured in the same run.  Prints
+// tables.  Not a test: it measures, it does not judge.
 //
 // Usage: VeskBench [--rounds N]
 // It writes the current user's watch list and puts the previous one back
@@ -11,8 +13,10 @@
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
 #include "support/Handles.h"
+#include "support/TextConv.h"
 
 #include <windows.h>
+#include <ddeml.h>
 #include <objidl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -21,7 +25,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -155,6 +162,85 @@ std::vector<std::wstring> Paths(int count)
     return paths;
 }
 
+// A DROPFILES block in global memory, as a data object hands it out.
+TGlobalMemory GlobalBlock(const std::string& block)
+{
+    TGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, block.size()));
+    if (memory) {
+        std::memcpy(GlobalLock(memory.Get()), block.data(), block.size());
+        GlobalUnlock(memory.Get());
+    }
+    return memory;
+}
+
+// The least reading a selection can cost: one walk over the names of a
+// wide DROPFILES block, each made a wstring.
+size_t ReadNamesOnce(HGLOBAL memory)
+{
+    const auto* header = static_cast<const DROPFILES*>(GlobalLock(memory));
+    const auto* name = reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(header) +
+                                                        header->pFiles);
+    std::vector<std::wstring> names;
+    while (*name != L'\0') {
+        const size_t length = std::wcslen(name);
+        names.emplace_back(name, length);
+        name += length + 1;
+    }
+    GlobalUnlock(memory);
+    return names.size();
+}
+
+// What the hand-off sends for the paths: each path and CR LF, in the ANSI
+// code page, with the closing NUL.
+std::string ExecuteBytes(const std::vector<std::wstring>& paths)
+{
+    std::wstring text;
+    for (const auto& path : paths) text += path + L"\r\n";
+    return WideToAnsi(text) + '\0';
+}
+
+HDDEDATA CALLBACK IgnoreDde(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    return nullptr;
+}
+
+// The hand-off's floor: the same exchange made by a bare DDEML client on a
+// fresh thread, joined.  Same instance flags, names and data as the hand-off.
+bool BareDdeExchange(const std::string& bytes)
+{
+    bool sent = false;
+    std::thread client([&] {
+        DWORD id = 0;
+        if (DdeInitializeA(&id, IgnoreDde, 0, 0) != DMLERR_NO_ERROR) return;
+        const TDdeInstanceHandle instance(id);
+        const TDdeStringHandle service(
+            id, DdeCreateStringHandleA(id, WideToAnsi(kDdeService).c_str(), CP_WINANSI));
+        const TDdeStringHandle topic(
+            id, DdeCreateStringHandleA(id, WideToAnsi(kBackupTopic).c_str(), CP_WINANSI));
+        const TDdeConversationHandle conversation(
+            DdeConnect(id, service.Get(), topic.Get(), nullptr));
+        if (!conversation) return;
+        TDdeDataHandle data(DdeCreateDataHandle(id, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
+                                                static_cast<DWORD>(bytes.size()), 0, nullptr,
+                                                CF_TEXT, 0));
+        if (!data) return;
+        DWORD transaction = 0;
+        // DDEML takes the data over with the call.
+        sent = DdeClientTransaction(reinterpret_cast<LPBYTE>(data.Release()), 0xFFFFFFFF,
+                                    conversation.Get(), nullptr, CF_TEXT, XTYP_EXECUTE,
+                                    TIMEOUT_ASYNC, &transaction) != nullptr;
+    });
+    client.join();
+    return sent;
+}
+
+// The data of an execute line: what was sent, whatever format DDEML gave it.
+std::wstring BytesOf(const std::wstring& line)
+{
+    const size_t at = line.find(L" bytes=");
+    return at == std::wstring::npos ? std::wstring() : line.substr(at);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -203,8 +289,51 @@ int wmain(int argc, wchar_t** argv)
         }
     }
 
-    std::printf("\nHand-off from InvokeCommand to the running main application holding the data\n\n");
-    std::printf("| paths | median ms | p95 ms |\n|---:|---:|---:|\n");
+    std::printf("\nInitialize over a wide CF_HDROP data object (%d rounds each), beside one bare pass"
+                " over the same DROPFILES block:\nthe names walked once and made wstrings"
+                " (averaged over repeats below 10,000 names, for the timer)\n\n", rounds);
+    std::printf("| paths | Initialize median us | Initialize p95 us | bare pass median us |"
+                " bare pass p95 us | Initialize / bare pass |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    {
+        TModule module(modulePath);
+        size_t sink = 0;
+        for (int count : {1, 1000, 10000}) {
+            const std::string block = BuildDropBlock(Paths(count));
+            const TGlobalMemory memory = GlobalBlock(block);
+            const int repeats = std::max(1, 10000 / count);
+            std::vector<double> initializeUs, passUs;
+            for (int r = 0; r < rounds; ++r) {
+                const ComPtr<IShellExtInit> object = module.CreateObject();
+                TFileListDataObject data({});
+                data.RawDropBlock = block;
+                double start = NowMs();
+                const HRESULT result = object ? object->Initialize(nullptr, &data, nullptr) : E_FAIL;
+                initializeUs.push_back(1000 * (NowMs() - start));
+                if (result != S_OK) {
+                    std::fprintf(stderr, "Initialize failed: 0x%08lx\n",
+                                 static_cast<unsigned long>(result));
+                    return 1;
+                }
+                start = NowMs();
+                for (int i = 0; i < repeats; ++i) sink += ReadNamesOnce(memory.Get());
+                passUs.push_back(1000 * (NowMs() - start) / repeats);
+            }
+            const double initializeMedian = Percentile(initializeUs, 0.5);
+            const double passMedian = Percentile(passUs, 0.5);
+            std::printf("| %d | %.1f | %.1f | %.2f | %.2f | %.1f |\n", count, initializeMedian,
+                        Percentile(initializeUs, 0.95), passMedian, Percentile(passUs, 0.95),
+                        initializeMedian / passMedian);
+            std::fflush(stdout);
+        }
+        if (sink == 0) std::fprintf(stderr, "no names read\n");
+    }
+
+    std::printf("\nHand-off from InvokeCommand to the running main application holding the data,"
+                " beside\nthe same exchange made by a bare DDEML client on a fresh thread\n\n");
+    std::printf("| paths | median ms | p95 ms | bare DDEML median ms | bare DDEML p95 ms |"
+                " hand-off / bare DDEML |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
     {
         TStandIn mainApp;
         TRecordCounter executes(mainApp.Record(), "execute");
@@ -213,20 +342,46 @@ int wmain(int argc, wchar_t** argv)
             std::fprintf(stderr, "the stand-in main application did not start\n");
             return 1;
         }
+        // Both end when the stand-in has recorded the request: the time
+        // since start, or a negative one when nothing came.
+        const auto untilRecorded = [&](size_t before, double start) {
+            while (executes.Count() == before && NowMs() - start < 30000) Sleep(1);
+            return executes.Count() == before ? -1.0 : NowMs() - start;
+        };
         for (int count : {1, 100, 1000}) {
-            std::vector<double> samples;
+            const std::vector<std::wstring> paths = Paths(count);
+            const std::string bytes = ExecuteBytes(paths);
+            std::vector<double> samples, bareSamples;
             const int n = std::max(5, rounds / 5);
             for (int r = 0; r < n; ++r) {
-                const ComPtr<IContextMenu> menu = module.CreateMenuObject(Paths(count));
+                const ComPtr<IContextMenu> menu = module.CreateMenuObject(paths);
                 CMINVOKECOMMANDINFO info = OffsetInvoke(1);
-                const size_t before = executes.Count();
-                const double start = NowMs();
+                size_t before = executes.Count();
+                double start = NowMs();
                 menu->InvokeCommand(&info);
-                while (executes.Count() == before && NowMs() - start < 30000) Sleep(1);
-                samples.push_back(NowMs() - start);
+                samples.push_back(untilRecorded(before, start));
+
+                before = executes.Count();
+                start = NowMs();
+                const bool sent = BareDdeExchange(bytes);
+                bareSamples.push_back(untilRecorded(before, start));
+                if (!sent || samples.back() < 0 || bareSamples.back() < 0) {
+                    std::fprintf(stderr, "a request did not reach the stand-in\n");
+                    return 1;
+                }
+                if (r == 0) {
+                    const auto lines = mainApp.Record().LinesWith(L"execute");
+                    if (lines.size() < 2 || BytesOf(lines.back()) != BytesOf(lines[lines.size() - 2])) {
+                        std::fprintf(stderr, "the bare client did not send what the hand-off sent\n");
+                        return 1;
+                    }
+                }
             }
-            std::printf("| %d | %.2f | %.2f |\n", count, Percentile(samples, 0.5),
-                        Percentile(samples, 0.95));
+            const double median = Percentile(samples, 0.5);
+            const double bareMedian = Percentile(bareSamples, 0.5);
+            std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f |\n", count, median,
+                        Percentile(samples, 0.95), bareMedian, Percentile(bareSamples, 0.95),
+                        median / bareMedian);
             std::fflush(stdout);
         }
     }

@@ -218,11 +218,13 @@ size_t TRecordCounter::Count()
     DWORD got = 0;
     while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
         FOffset += got;
-        for (const char* at = chunk; at < chunk + got;) {
-            const char* const end = static_cast<const char*>(std::memchr(at, '\n', chunk + got - at));
+        const char* const stop = chunk + got;
+        for (const char* at = chunk; at < stop;) {
+            const char* const end =
+                static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(stop - at)));
             // Only the head of a line is looked at: keep no more of it.
             const size_t wanted = FPrefix.size() > FLine.size() ? FPrefix.size() - FLine.size() : 0;
-            FLine.append(at, std::min<size_t>(wanted, (end ? end : chunk + got) - at));
+            FLine.append(at, std::min(wanted, static_cast<size_t>((end ? end : stop) - at)));
             if (end == nullptr) break;
             if (FLine.compare(0, FPrefix.size(), FPrefix) == 0) ++FCount;
             FLine.clear();

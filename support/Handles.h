@@ -77,6 +77,17 @@ struct TKernelHandleTraits {
     static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
 };
 
+// FindFirstFileW fails with INVALID_HANDLE_VALUE, not null.
+struct TFindTraits {
+    using HandleType = HANDLE;
+    static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HANDLE search) noexcept
+    {
+        return search != INVALID_HANDLE_VALUE && search != nullptr;
+    }
+    static void Close(HANDLE search) noexcept { FindClose(search); }
+};
+
 // A storage medium that IDataObject::GetData filled.
 struct TStgMediumTraits {
     using HandleType = STGMEDIUM;
@@ -104,7 +115,8 @@ struct TDdeStringTraits {
     }
 };
 
-// A DDEML instance; uninitializing it frees its string handles as well.
+// A DDEML instance: uninitializing it frees its string handles and ends
+// its conversations as well.
 struct TDdeInstanceTraits {
     using HandleType = DWORD;
     static DWORD Invalid() noexcept { return 0; }
@@ -139,4 +151,9 @@ using TDdeDataHandle = TUniqueHandle<TNullHandleTraits<HDDEDATA, &DdeFreeDataHan
 using TDdeStringHandle = TUniqueHandle<TDdeStringTraits>;
 using TDdeInstanceHandle = TUniqueHandle<TDdeInstanceTraits>;
 using TPidl = TUniqueHandle<TCoTaskMemTraits<std::remove_pointer_t<PIDLIST_ABSOLUTE>>>;
+// Destroy a window on the thread that made it.
 using TWindowHandle = TUniqueHandle<TNullHandleTraits<HWND, &DestroyWindow>>;
+using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &LocalFree>>;
+using TEnvironmentStrings = TUniqueHandle<TNullHandleTraits<wchar_t*, &FreeEnvironmentStringsW>>;
+using TDdeConversationHandle = TUniqueHandle<TNullHandleTraits<HCONV, &DdeDisconnect>>;
+using TFindHandle = TUniqueHandle<TFindTraits>;

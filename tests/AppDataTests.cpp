@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
 #include "support/AppData.h"
+#include "support/Handles.h"
 #include "support/SysInfo.h"
 #include "support/VeskError.h"
 
@@ -61,10 +62,11 @@ TEST(ModulePath, LongerThanMaxPathComesBackWhole)
     const std::wstring copy = folder + L"\\Vesk.x64.dll";
     ASSERT_TRUE(CopyFileW((TestBinDir() + L"Vesk.x64.dll").c_str(), copy.c_str(), FALSE));
 
-    HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, 0);
+    TModuleHandle loaded(LoadLibraryExW(copy.c_str(), nullptr, 0));
+    const HMODULE module = loaded.Get();
     ASSERT_NE(module, nullptr) << GetLastError();
     const std::wstring path = GetModulePathOf(module);
-    FreeLibrary(module);
+    loaded.Reset();
     EXPECT_GT(path.size(), 300u);
     // The platform may or may not keep the long-path prefix.
     const std::wstring plain = copy.substr(4);

@@ -1,6 +1,6 @@
 // The context menu on real menus: items, states, texts and dispatch.
+#include "Extension.h"
 #include "TestSupport.h"
-#include "shellext/VESK_SHExt.h"
 #include "support/TextConv.h"
 
 #include <gtest/gtest.h>
@@ -9,36 +9,18 @@
 
 namespace {
 
-const HRESULT kThreeIdsUsed = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3);
 const wchar_t kBackupHelp[] = L"選択した項目をバックアップします";
 const wchar_t kRestoreHelp[] = L"選択した項目をリストアします";
 
-// An extension object with a selection, owned by the test.
-class TExtension {
-public:
-    explicit TExtension(std::vector<std::wstring> paths = {L"C:\\Data\\x.txt"})
-    {
-        FObject->AddRef();
-        TFileListDataObject data(std::move(paths));
-        FObject->Initialize(nullptr, &data, nullptr);
-    }
-    ~TExtension() { FObject->Release(); }
-    TShellExtension* operator->() const { return FObject; }
-    IContextMenu* Menu() const { return FObject; }
-
-private:
-    TShellExtension* FObject = new TShellExtension(nullptr, nullptr);
-};
-
 // A host menu with some items of its own, destroyed at the end.
 struct THostMenu {
-    HMENU Handle = CreatePopupMenu();
+    const TMenuHandle Owner{CreatePopupMenu()};
+    const HMENU Handle = Owner.Get();
     explicit THostMenu(int items = 8)
     {
         for (int i = 0; i < items; ++i)
             AppendMenuW(Handle, MF_STRING, 1 + i, (L"Host item " + std::to_wstring(i)).c_str());
     }
-    ~THostMenu() { DestroyMenu(Handle); }
 };
 
 std::wstring ItemText(HMENU menu, UINT position)
@@ -149,8 +131,7 @@ TEST_F(ContextMenuTest, MissingWatchListLeavesBothGrayed)
 TEST_F(ContextMenuTest, RefusedInsertionAddsNothing)
 {
     TExtension extension;
-    HMENU gone = CreatePopupMenu();
-    DestroyMenu(gone);
+    const HMENU gone = DestroyedMenu();
     EXPECT_EQ(extension.Menu()->QueryContextMenu(gone, 0, 1, 3, CMF_NORMAL), S_OK);
     EXPECT_EQ(extension.Menu()->QueryContextMenu(nullptr, 0, 1, 3, CMF_NORMAL), S_OK);
 }
@@ -278,19 +259,6 @@ TEST(AnsiCodePage, EightBitVerbIsCountedInBytes)
 // ---------------------------------------------------------------------------
 // InvokeCommand paths that need no main application
 
-namespace {
-
-CMINVOKECOMMANDINFO OffsetInvoke(UINT_PTR offset)
-{
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof(info);
-    info.lpVerb = reinterpret_cast<LPCSTR>(offset);
-    info.nShow = SW_SHOWNORMAL;
-    return info;
-}
-
-}  // namespace
-
 TEST(InvokeCommand, InvalidOffsetsShowTheFailureBox)
 {
     for (UINT_PTR offset : {0, 3, 0xFFFF}) {
@@ -322,6 +290,7 @@ TEST(InvokeCommand, ForeignStringVerbsAndNullAreRefusedSilently)
     EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&wide)),
               E_FAIL);
     EXPECT_EQ(extension.Menu()->InvokeCommand(nullptr), E_INVALIDARG);
+    // A silent refusal has no event to wait for: a grace period for a late box.
     Sleep(300);
     EXPECT_TRUE(boxes.Texts().empty());
 }

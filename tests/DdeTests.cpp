@@ -2,6 +2,8 @@
 // over the platform's DDEML.
 #include "../dde/DdeConversation.h"
 #include "StandInClient.h"
+#include "TestSupport.h"
+#include "support/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -40,17 +42,6 @@ std::string AnsiOf(const std::wstring& text)
     WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
                         nullptr, nullptr);
     return bytes;
-}
-
-std::wstring HexOf(const std::string& bytes)
-{
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    for (const unsigned char value : bytes) {
-        text += kDigits[value >> 4];
-        text += kDigits[value & 0xF];
-    }
-    return text;
 }
 
 std::wstring FieldOf(const std::wstring& line, const std::wstring& name)
@@ -107,21 +98,19 @@ private:
 class TProbeInstance {
 public:
     TProbeInstance(PFNCALLBACK callback, DWORD flags) {
-        if (DdeInitializeA(&FId, callback, flags, 0) != DMLERR_NO_ERROR) FId = 0;
-    }
-    ~TProbeInstance() {
-        if (FId != 0) DdeUninitialize(FId);  // frees its string handles too
+        DWORD id = 0;
+        if (DdeInitializeA(&id, callback, flags, 0) == DMLERR_NO_ERROR) FInstance.Reset(id);
     }
     TProbeInstance(const TProbeInstance&) = delete;
     TProbeInstance& operator=(const TProbeInstance&) = delete;
-    DWORD Id() const { return FId; }
+    DWORD Id() const { return FInstance.Get(); }
     HSZ Hsz(const std::wstring& name) const {
         return name.empty() ? nullptr
-                            : DdeCreateStringHandleA(FId, Narrow(name).c_str(), CP_WINANSI);
+                            : DdeCreateStringHandleA(Id(), Narrow(name).c_str(), CP_WINANSI);
     }
 
 private:
-    DWORD FId = 0;
+    TDdeInstanceHandle FInstance;  // its string handles go with it
 };
 
 HDDEDATA CALLBACK AcceptingServer(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
@@ -184,6 +173,7 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
     const std::wstring accepting = UniqueName(L"VeskAccepting");
     const HSZ refusingName =
         DdeCreateStringHandleA(instance.DdeInstId(), Narrow(refusing).c_str(), CP_WINANSI);
+    const TDdeStringHandle freeing({instance.DdeInstId(), refusingName});
     ASSERT_NE(nullptr, DdeNameService(instance.DdeInstId(), refusingName, nullptr, DNS_REGISTER));
     ASSERT_NE(nullptr, DdeNameService(control.Id(), control.Hsz(accepting), nullptr, DNS_REGISTER));
 
@@ -203,11 +193,10 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
         SCOPED_TRACE(testing::Message() << "service '" << Narrow(c.Service) << "' topic '"
                                         << Narrow(c.Topic) << "'");
         const HCONV conv = DdeConnect(client.Id(), client.Hsz(c.Service), client.Hsz(c.Topic), nullptr);
+        const TDdeConversationHandle ending(conv);
         EXPECT_EQ(c.Connects, conv != nullptr);
-        if (conv != nullptr) DdeDisconnect(conv);
     }
     DdeNameService(instance.DdeInstId(), nullptr, nullptr, DNS_UNREGISTER);
-    DdeFreeStringHandle(instance.DdeInstId(), refusingName);
 }
 
 // ---------------------------------------------------------------------------
@@ -455,8 +444,9 @@ TEST(DdeLink, NameWithoutAStringHandleIsNoWildcard)
 
     TProbeInstance probe(IdleClient, APPCMD_CLIENTONLY);
     const HCONV wild = DdeConnect(probe.Id(), nullptr, probe.Hsz(kBackupTopic), nullptr);
+    TDdeConversationHandle ending(wild);
     EXPECT_NE(nullptr, wild);
-    if (wild != nullptr) DdeDisconnect(wild);
+    ending.Reset();
     EXPECT_EQ(1u, standIn.Record().LinesWith(L"connect topic=DdeBackupConv").size());
 }
 

@@ -1,31 +1,21 @@
 // The hand-off from a chosen command to the main application, against the
 // stand-in main application in other processes.
+#include "Extension.h"
 #include "StandInClient.h"
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
-#include "shellext/VESK_SHExt.h"
 #include "support/TextConv.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
 
 const std::vector<std::wstring> kTwoPaths = {L"C:\\Docs\\a.txt", L"C:\\Docs\\b.txt"};
-
-// "C:\Docs\a.txt" CR LF "C:\Docs\b.txt" CR LF NUL as the stand-in records it.
-std::wstring HexOf(const std::string& bytes)
-{
-    std::wstring hex;
-    wchar_t digits[3];
-    for (unsigned char byte : bytes) {
-        swprintf(digits, 3, L"%02X", byte);
-        hex += digits;
-    }
-    return hex;
-}
 
 // The server's side of an execute carries no clipboard format, so the
 // record's format field is left out of the comparison.
@@ -40,30 +30,6 @@ std::wstring WithoutFormat(std::wstring line)
     if (at != std::wstring::npos) line.erase(at, line.find(L' ', at + 1) - at);
     return line;
 }
-
-class TExtension {
-public:
-    explicit TExtension(std::vector<std::wstring> paths = kTwoPaths)
-    {
-        FObject->AddRef();
-        TFileListDataObject data(std::move(paths));
-        FObject->Initialize(nullptr, &data, nullptr);
-    }
-    ~TExtension() { FObject->Release(); }
-    IContextMenu* Menu() const { return FObject; }
-
-    HRESULT Invoke(UINT_PTR offset) const
-    {
-        CMINVOKECOMMANDINFO info = {};
-        info.cbSize = sizeof(info);
-        info.lpVerb = reinterpret_cast<LPCSTR>(offset);
-        info.nShow = SW_SHOWNORMAL;
-        return FObject->InvokeCommand(&info);
-    }
-
-private:
-    TShellExtension* FObject = new TShellExtension(nullptr, nullptr);
-};
 
 // Vesk.exe beside the module (here: beside the test program), for the
 // time of a test: a copy of the stand-in.
@@ -109,7 +75,7 @@ TEST_F(HandOffTest, RunningMainApplicationGetsThePathsOnTheCommandsTopic)
         TStandInRecord started;  // catches any program the hand-off would start
         TStandIn mainApp;
         ASSERT_TRUE(mainApp.Started());
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
         EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")),
                   ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
@@ -125,7 +91,7 @@ TEST_F(HandOffTest, AbsentMainApplicationIsStartedFromTheModulesFolder)
         SCOPED_TRACE(c.Topic);
         TServerExeBeside serverExe;
         TStandInRecord started;
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(c.Offset), S_OK);
         EXPECT_EQ(WithoutFormat(started.WaitForLine(L"execute")),
                   ExecuteLine(c.Topic, "C:\\Docs\\a.txt\r\nC:\\Docs\\b.txt\r\n"));
@@ -143,7 +109,7 @@ TEST_F(HandOffTest, SlowStartIsAwaitedBeforeTheConnect)
 {
     TServerExeBeside serverExe;
     TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_STARTUP_DELAY_MS", L"3000"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     EXPECT_FALSE(started.WaitForLine(L"execute").empty());
     EXPECT_EQ(started.Record().LinesWith(L"start").size(), 1u) << "no second copy was started";
@@ -175,15 +141,17 @@ TEST_F(HandOffTest, FailuresShowOneBoxNamingTheStep)
             running.reset(new TStandIn(c.RunningSwitches));
             ASSERT_TRUE(running->Started());
         }
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         EXPECT_EQ(extension.Invoke(1), S_OK);
+        // The box is modal on the invoking thread and recorded before it is
+        // closed: once it is in, the call has shown all it will show.
         FBoxes.WaitFor(before + 1, 20000);
-        Sleep(300);
         const auto texts = FBoxes.Texts();
         EXPECT_EQ(std::vector<std::wstring>(texts.begin() + static_cast<std::ptrdiff_t>(before),
                                             texts.end()),
                   std::vector<std::wstring>{c.Box});
         if (running) {
+            running->Record().WaitForConversationsToEnd();
             EXPECT_TRUE(running->Record().LinesWith(L"execute").empty());
         }
     }
@@ -193,7 +161,7 @@ TEST_F(HandOffTest, LateDdeServerGetsOneFallbackStartThenTheLinkFails)
 {
     TServerExeBeside serverExe;
     TStandInRecord started(std::vector<TEnvSetting>{{L"VESK_STANDIN_DDE_DELAY_MS", L"8000"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(2), S_OK);
     FBoxes.WaitFor(1, 20000);
     EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
@@ -220,7 +188,7 @@ TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TStandIn mainApp;
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         // The verb exactly as GetCommandString reports it.
         char ansi[256] = {};
         wchar_t wide[256] = {};
@@ -246,7 +214,7 @@ TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
 TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
 {
     TStandIn mainApp;
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     wchar_t wide[256] = {};
     extension.Menu()->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(wide), 256);
     CMINVOKECOMMANDINFOEX info = {};
@@ -255,7 +223,8 @@ TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
     info.lpVerb = "open";
     info.lpVerbW = wide;
     EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)), E_FAIL);
-    Sleep(500);
+    // An execute would follow a connect made before the call returned.
+    mainApp.Record().WaitForConversationsToEnd();
     EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
 }
 
@@ -264,7 +233,7 @@ TEST_F(HandOffTest, CommandInvokedOnAnotherThread)
     TStandIn mainApp;
     HRESULT result = E_FAIL;
     std::thread worker([&] {
-        TExtension extension;
+        TExtension extension(kTwoPaths);
         result = extension.Invoke(1);
     });
     worker.join();
@@ -319,12 +288,12 @@ TEST_F(HandOffTest, TenThousandPathsInOneRequest)
 TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
 {
     TStandIn mainApp(std::vector<TEnvSetting>{{L"VESK_STANDIN_EXIT_ON_CONNECT", L"1"}});
-    TExtension extension;
+    TExtension extension(kTwoPaths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     EXPECT_TRUE(mainApp.WaitForExit());
-    Sleep(500);
-    // Either the request went out before the server left, or the step that
-    // met the departed server is named.
+    // A box is modal on the invoking thread: any box came before the call
+    // returned.  Either the request went out before the server left, or the
+    // step that met the departed server is named.
     const auto texts = FBoxes.Texts();
     EXPECT_LE(texts.size(), 1u);
     for (const auto& text : texts) {
@@ -337,47 +306,48 @@ TEST_F(HandOffTest, MainApplicationLeavingMidConversation)
 TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
 {
     // A window on a thread that then blocks: every message sent to it waits.
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HWND hung = nullptr;
-    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const TKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const TKernelHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread owner([&] {
-        hung = CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                               nullptr, nullptr, nullptr, nullptr);
-        SetEvent(created);
-        WaitForSingleObject(release, INFINITE);
-        DestroyWindow(hung);
+        const TWindowHandle hung(CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW,
+                                                 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
+        SetEvent(created.Get());
+        WaitForSingleObject(release.Get(), INFINITE);
     });
-    WaitForSingleObject(created, INFINITE);
+    WaitForSingleObject(created.Get(), INFINITE);
 
     TStandIn mainApp;
-    HRESULT result = E_FAIL;
-    HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A hand-off that never returns outlives this test: what it writes is its own.
+    struct THandOffRun {
+        TKernelHandle Ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        std::atomic<HRESULT> Result{E_FAIL};
+    };
+    const auto run = std::make_shared<THandOffRun>();
     const DWORD start = GetTickCount();
-    std::thread handOff([&] {
-        TExtension extension;
-        result = extension.Invoke(1);
-        SetEvent(ended);
+    std::thread handOff([run] {
+        TExtension extension(kTwoPaths);
+        run->Result = extension.Invoke(1);
+        SetEvent(run->Ended.Get());
     });
     // Bounded: a hand-off that never returns fails the test instead of hanging it.
-    const DWORD waited = WaitForSingleObject(ended, 180000);
+    const DWORD waited = WaitForSingleObject(run->Ended.Get(), 180000);
     const DWORD blockedMs = GetTickCount() - start;
-    SetEvent(release);
+    SetEvent(release.Get());
     owner.join();
     if (waited != WAIT_OBJECT_0) {
         handOff.detach();
         FAIL() << "the hand-off did not end";
     }
     handOff.join();
-    CloseHandle(ended);
-    EXPECT_EQ(result, S_OK);
+    EXPECT_EQ(run->Result.load(), S_OK);
     std::printf("hand-off with a window that never pumps returned after %lu ms\n",
                 static_cast<unsigned long>(blockedMs));
     RecordProperty("BlockedMs", static_cast<int>(blockedMs));
     // The connect never finished in time: the user is told so, and the
     // worker that gets through once the window pumps again sends nothing.
     EXPECT_EQ(FBoxes.Texts(), std::vector<std::wstring>{L"FAIL: ExecuteServer.SetLink"});
-    Sleep(2000);
+    // Its conversation ends with a disconnect, which reaches the stand-in
+    // after anything the worker sent.
+    mainApp.WaitForLine(L"disconnect");
     EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
-    CloseHandle(release);
-    CloseHandle(created);
 }

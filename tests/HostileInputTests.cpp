@@ -1,10 +1,10 @@
 // Hostile input: damaged or huge watch lists, many menus, huge selections
 // and null pointers.  Nothing may crash or hang, and each failure is the
 // documented one.
+#include "Extension.h"
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
 #include "module/ModuleState.h"
-#include "shellext/VESK_SHExt.h"
 
 #include <psapi.h>
 
@@ -14,25 +14,6 @@
 
 namespace {
 
-const HRESULT kThreeIdsUsed = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3);
-
-class TExtension {
-public:
-    explicit TExtension(std::vector<std::wstring> paths = {L"C:\\Data\\x.txt"})
-    {
-        FObject->AddRef();
-        TFileListDataObject data(std::move(paths));
-        FInitResult = FObject->Initialize(nullptr, &data, nullptr);
-    }
-    ~TExtension() { FObject->Release(); }
-    TShellExtension* operator->() const { return FObject; }
-    HRESULT InitResult() const { return FInitResult; }
-
-private:
-    TShellExtension* FObject = new TShellExtension(nullptr, nullptr);
-    HRESULT FInitResult = E_FAIL;
-};
-
 struct TMenuState {
     HRESULT Result;
     bool BackupEnabled;
@@ -41,12 +22,11 @@ struct TMenuState {
 
 TMenuState QueryMenu(TExtension& extension)
 {
-    HMENU host = CreatePopupMenu();
+    const TMenuHandle host(CreatePopupMenu());
     TMenuState state;
-    state.Result = extension->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL);
-    state.BackupEnabled = !(GetMenuState(host, 2, MF_BYCOMMAND) & MF_GRAYED);
-    state.RestoreEnabled = !(GetMenuState(host, 3, MF_BYCOMMAND) & MF_GRAYED);
-    DestroyMenu(host);
+    state.Result = extension->QueryContextMenu(host.Get(), 0, 1, 3, CMF_NORMAL);
+    state.BackupEnabled = !(GetMenuState(host.Get(), 2, MF_BYCOMMAND) & MF_GRAYED);
+    state.RestoreEnabled = !(GetMenuState(host.Get(), 3, MF_BYCOMMAND) & MF_GRAYED);
     return state;
 }
 
@@ -135,10 +115,10 @@ TEST_F(HostileWatchListTest, TenThousandMenusLeaveNoMenusOrMemoryBehind)
 
     const SIZE_T before = PrivateBytes();
     for (int i = 0; i < 10000; ++i) {
-        HMENU host = CreatePopupMenu();
-        ASSERT_EQ(extension->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), kThreeIdsUsed);
-        const HMENU submenu = GetSubMenu(host, 0);
-        DestroyMenu(host);
+        TMenuHandle host(CreatePopupMenu());
+        ASSERT_EQ(extension->QueryContextMenu(host.Get(), 0, 1, 3, CMF_NORMAL), kThreeIdsUsed);
+        const HMENU submenu = GetSubMenu(host.Get(), 0);
+        host.Reset();
         ASSERT_FALSE(IsMenu(submenu)) << "the submenu goes with the host's menu";
     }
     const SIZE_T after = PrivateBytes();
@@ -148,17 +128,15 @@ TEST_F(HostileWatchListTest, TenThousandMenusLeaveNoMenusOrMemoryBehind)
 TEST_F(HostileWatchListTest, RefusedInsertionsLeakNoSubmenus)
 {
     TExtension extension;
-    HMENU gone = CreatePopupMenu();
-    DestroyMenu(gone);
+    const HMENU gone = DestroyedMenu();
     // The window manager hands a freed menu slot out again: a fresh menu
     // lands in the same slot only when every submenu made in between is gone.
-    HMENU probe = CreateMenu();
-    const WORD slot = LOWORD(reinterpret_cast<ULONG_PTR>(probe));
-    DestroyMenu(probe);
+    TMenuHandle probe(CreateMenu());
+    const WORD slot = LOWORD(reinterpret_cast<ULONG_PTR>(probe.Get()));
+    probe.Reset();
     for (int i = 0; i < 10000; ++i) ASSERT_EQ(extension->QueryContextMenu(gone, 0, 1, 3, 0), S_OK);
-    probe = CreateMenu();
-    EXPECT_EQ(LOWORD(reinterpret_cast<ULONG_PTR>(probe)), slot);
-    DestroyMenu(probe);
+    probe.Reset(CreateMenu());
+    EXPECT_EQ(LOWORD(reinterpret_cast<ULONG_PTR>(probe.Get())), slot);
 }
 
 TEST(HostileSelection, TenThousandPaths)

@@ -1,10 +1,12 @@
 // The module as a host sees it: loaded with LoadLibraryW and reached only
 // through its exports.
+#include "Extension.h"
 #include "StandInClient.h"
 #include "TestSupport.h"
 #include "module/ModuleState.h"
 #include "shellext/VESK_Consts.h"
 #include "shellext/VESK_SHExt.h"
+#include "support/Handles.h"
 #include "support/VeskError.h"
 
 #include <shlobj.h>
@@ -29,14 +31,15 @@ class ModuleTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        FModule = LoadLibraryW((TestBinDir() + L"Vesk.x64.dll").c_str());
+        FLoaded.Reset(LoadLibraryW((TestBinDir() + L"Vesk.x64.dll").c_str()));
+        FModule = FLoaded.Get();
         ASSERT_NE(FModule, nullptr);
         FGetClassObject = GetExport<TGetClassObject>(FModule, "DllGetClassObject");
         FCanUnloadNow = GetExport<TCanUnloadNow>(FModule, "DllCanUnloadNow");
     }
     static void TearDownTestSuite()
     {
-        FreeLibrary(FModule);
+        FLoaded.Reset();
         FModule = nullptr;
     }
 
@@ -60,11 +63,13 @@ protected:
         return static_cast<IClassFactory*>(factory);
     }
 
+    static TModuleHandle FLoaded;
     static HMODULE FModule;
     static TGetClassObject FGetClassObject;
     static TCanUnloadNow FCanUnloadNow;
 };
 
+TModuleHandle ModuleTest::FLoaded;
 HMODULE ModuleTest::FModule = nullptr;
 TGetClassObject ModuleTest::FGetClassObject = nullptr;
 TCanUnloadNow ModuleTest::FCanUnloadNow = nullptr;
@@ -313,10 +318,11 @@ TEST_F(ModuleTest, WholeRightClickLeavesNothingAlive)
     ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
     init->Release();
 
-    HMENU host = CreatePopupMenu();
-    EXPECT_EQ(menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
+    TMenuHandle hostMenu(CreatePopupMenu());
+    const HMENU host = hostMenu.Get();
+    EXPECT_EQ(menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL), kThreeIdsUsed);
     EXPECT_EQ(GetMenuState(host, 2, MF_BYCOMMAND) & MF_GRAYED, 0u);
-    DestroyMenu(host);
+    hostMenu.Reset();
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof(info);
     info.lpVerb = MAKEINTRESOURCEA(1);

@@ -1,5 +1,6 @@
 // The registry data class against the real registry.  Every test works
 // below its own key HKCU\Software\VeskTests\<test>, removed afterwards.
+#include "support/Handles.h"
 #include "support/RegData.h"
 #include "support/VeskError.h"
 
@@ -31,10 +32,9 @@ std::wstring Replace(std::wstring text, const std::wstring& from, const std::wst
 
 void MakeKey(const std::wstring& path)
 {
-    HKEY key = nullptr;
+    TRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+                                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
 }
 
 void SetRaw(const std::wstring& path, const std::wstring& name, DWORD type,
@@ -44,12 +44,12 @@ void SetRaw(const std::wstring& path, const std::wstring& name, DWORD type,
     // the data happens to be NUL; pad so that the bytes stay exactly as given.
     std::vector<BYTE> padded(data);
     padded.insert(padded.end(), {0xFF, 0xFF});
-    HKEY key = nullptr;
+    TRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    const LSTATUS status = RegSetValueExW(key, name.c_str(), 0, type, padded.data(),
+                                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
+    const LSTATUS status = RegSetValueExW(key.Get(), name.c_str(), 0, type, padded.data(),
                                           static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
+    key.Reset();
     ASSERT_EQ(ERROR_SUCCESS, status);
 }
 
@@ -91,19 +91,18 @@ struct TRawValue {
 
 std::optional<TRawValue> ReadRaw(const std::wstring& path, const std::wstring& name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return std::nullopt;
     TRawValue value;
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &value.Type, nullptr, &size);
+    LSTATUS status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &value.Type, nullptr, &size);
     if (status == ERROR_SUCCESS) {
         value.Data.resize(size);
-        status = RegQueryValueExW(key, name.c_str(), nullptr, &value.Type,
+        status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &value.Type,
                                   size ? value.Data.data() : nullptr, &size);
         value.Data.resize(size);
     }
-    RegCloseKey(key);
     if (status != ERROR_SUCCESS) return std::nullopt;
     return value;
 }
@@ -111,18 +110,17 @@ std::optional<TRawValue> ReadRaw(const std::wstring& path, const std::wstring& n
 std::vector<std::wstring> ValueNamesOf(const std::wstring& path)
 {
     std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[16384];
         DWORD length = 16384;
-        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
         names.emplace_back(name, length);
     }
-    RegCloseKey(key);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -131,18 +129,18 @@ std::vector<std::wstring> ValueNamesOf(const std::wstring& path)
 void CollectSubKeys(const std::wstring& path, const std::wstring& prefix,
                     std::vector<std::wstring>& found)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
         names.emplace_back(name, length);
     }
-    RegCloseKey(key);
+    key.Reset();  // not held open through the whole subtree
     for (const auto& name : names) {
         found.push_back(prefix + name);
         CollectSubKeys(path + L"\\" + name, prefix + name + L"\\", found);

@@ -6,6 +6,7 @@
 #include "module/ModuleState.h"
 #include "shellext/VESK_Consts.h"
 #include "shellext/VESK_SHExt.h"
+#include "support/Handles.h"
 #include "support/SysInfo.h"
 #include "support/VeskError.h"
 
@@ -64,11 +65,11 @@ struct TKeyImage {
 
 void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return;
     DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values,
+    RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values,
                      &longestName, &longestData, nullptr, nullptr);
     TKeyImage entry{path, {}};
     std::vector<wchar_t> name(longestName + 1);
@@ -77,7 +78,7 @@ void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
         value.Data.resize(longestData);
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = longestData;
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.Type,
+        if (RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &value.Type,
                           value.Data.empty() ? nullptr : value.Data.data(),
                           &size) != ERROR_SUCCESS)
             continue;
@@ -89,11 +90,11 @@ void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
     std::vector<wchar_t> child(longestSubKey + 1);
     for (DWORD index = 0; index < subKeys; ++index) {
         DWORD length = static_cast<DWORD>(child.size());
-        if (RegEnumKeyExW(key, index, child.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
+        if (RegEnumKeyExW(key.Get(), index, child.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
             ERROR_SUCCESS)
             children.emplace_back(child.data(), length);
     }
-    RegCloseKey(key);
+    key.Reset();  // not held open through the whole subtree
     image.push_back(std::move(entry));
     for (const auto& name : children) CaptureKey(path + L"\\" + name, image);
 }
@@ -108,15 +109,14 @@ std::vector<TKeyImage> CaptureRoots()
 void RestoreImage(const std::vector<TKeyImage>& image)
 {
     for (const auto& entry : image) {
-        HKEY key = nullptr;
+        TRegKey key;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, Full(entry.Path).c_str(), 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                            KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
             continue;
         for (const auto& value : entry.Values)
-            RegSetValueExW(key, value.Name.c_str(), 0, value.Type,
+            RegSetValueExW(key.Get(), value.Name.c_str(), 0, value.Type,
                            value.Data.empty() ? nullptr : value.Data.data(),
                            static_cast<DWORD>(value.Data.size()));
-        RegCloseKey(key);
     }
 }
 
@@ -218,10 +218,9 @@ std::vector<std::wstring> RegisteredLines(const std::wstring& modulePath)
 
 void MakeKey(const std::wstring& path, DWORD options = REG_OPTION_NON_VOLATILE)
 {
-    HKEY key = nullptr;
+    TRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr,
-                                             options, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+                                             options, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
 }
 
 void SetText(const std::wstring& path, const std::wstring& name, const std::wstring& text,
@@ -245,18 +244,15 @@ void MakeVolatileKey(const std::wstring& path)
 // Sets the key's DACL from its SDDL form.
 bool SetKeyDacl(const std::wstring& path, const wchar_t* sddl)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, WRITE_DAC, key.Put()) != ERROR_SUCCESS)
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    bool done = false;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                             nullptr)) {
-        done = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-        LocalFree(descriptor);
-    }
-    RegCloseKey(key);
-    return done;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return false;
+    const TLocalMemory owned(descriptor);
+    return RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
 }
 
 // Everyone may read the key, nobody may change it or add to it.
@@ -285,15 +281,6 @@ std::string RouteName(const ::testing::TestParamInfo<TRoute>& info)
     return "Unknown";
 }
 
-template <typename TFunction>
-TFunction ExportOf(HMODULE module, const char* name)
-{
-    // Through the generic function type, which any function pointer may be
-    // cast to and back.
-    return reinterpret_cast<TFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 std::wstring ModuleFile()
 {
     return TestBinDir() + L"Vesk.x64.dll";
@@ -312,15 +299,15 @@ protected:
             FModulePath = GetModulePath();
             return;
         }
-        FModule = LoadLibraryW(ModuleFile().c_str());
-        ASSERT_NE(nullptr, FModule) << "cannot load " << ::testing::PrintToString(ModuleFile());
+        FModule.Reset(LoadLibraryW(ModuleFile().c_str()));
+        ASSERT_NE(nullptr, FModule.Get()) << "cannot load " << ::testing::PrintToString(ModuleFile());
         // What the module itself takes for its path, wherever it is loaded from.
-        FModulePath = GetModulePathOf(FModule);
+        FModulePath = GetModulePathOf(FModule.Get());
     }
 
     void TearDown() override
     {
-        if (FModule) FreeLibrary(FModule);
+        FModule.Reset();
         RemoveRoots();
         RestoreImage(FSaved);
         if (!FClsidExisted) RegDeleteTreeW(HKEY_CURRENT_USER, kClsidKey);
@@ -340,8 +327,8 @@ protected:
             }
         case TRoute::ModuleExports: {
             using TEntry = HRESULT(STDAPICALLTYPE*)();
-            const auto entry = ExportOf<TEntry>(
-                FModule, Register ? "DllRegisterServer" : "DllUnregisterServer");
+            const auto entry = GetExport<TEntry>(
+                FModule.Get(), Register ? "DllRegisterServer" : "DllUnregisterServer");
             if (!entry) {
                 ADD_FAILURE() << "export missing";
                 return E_UNEXPECTED;
@@ -384,13 +371,13 @@ private:
             ADD_FAILURE() << "cannot start regsvr32, error " << startError;
             return E_UNEXPECTED;
         }
-        CloseHandle(process.hThread);
+        const TKernelHandle thread(process.hThread);
+        const TKernelHandle child(process.hProcess);
         // Bounded only so that a hung regsvr32 cannot stall the whole run.
-        const DWORD waited = WaitForSingleObject(process.hProcess, 120000);
+        const DWORD waited = WaitForSingleObject(child.Get(), 120000);
         DWORD exitCode = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hProcess);
+        GetExitCodeProcess(child.Get(), &exitCode);
+        if (waited != WAIT_OBJECT_0) TerminateProcess(child.Get(), 1);
         if (waited != WAIT_OBJECT_0) {
             ADD_FAILURE() << "regsvr32 did not end";
             return E_UNEXPECTED;
@@ -402,7 +389,7 @@ private:
     bool FClassesExisted = false;
     bool FClsidExisted = false;
     std::vector<TKeyImage> FSaved;
-    HMODULE FModule = nullptr;
+    TModuleHandle FModule;
     std::wstring FModulePath;
 };
 

@@ -1,18 +1,10 @@
 // Capturing the selection from the host's data object.
+#include "Extension.h"
 #include "TestSupport.h"
-#include "shellext/VESK_SHExt.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// An extension object owned by the test, released at the end.
-struct TExtension {
-    TShellExtension* Object = new TShellExtension(nullptr, nullptr);
-    TExtension() { Object->AddRef(); }
-    ~TExtension() { Object->Release(); }
-    TShellExtension* operator->() const { return Object; }
-};
 
 struct TSelectionCase {
     const char* Name;
@@ -38,7 +30,7 @@ TEST(Selection, PathsBecomeFirstPathAndLines)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        TExtension extension;
+        TExtension extension(TExtension::kNoSelection);
         TFileListDataObject data(c.Paths);
         EXPECT_EQ(extension->Initialize(nullptr, &data, nullptr), S_OK);
         EXPECT_EQ(extension->FPath, c.Path);
@@ -49,7 +41,7 @@ TEST(Selection, PathsBecomeFirstPathAndLines)
 
 TEST(Selection, DataObjectSuccessCodeIsPassedOn)
 {
-    TExtension extension;
+    TExtension extension(TExtension::kNoSelection);
     TFileListDataObject data({L"C:\\a"});
     data.GetDataResult = DATA_S_SAMEFORMATETC;
     EXPECT_EQ(extension->Initialize(nullptr, &data, nullptr), DATA_S_SAMEFORMATETC);
@@ -83,7 +75,7 @@ TEST(Selection, FailuresLeaveEarlierFieldsAlone)
     };
     for (const auto& f : failures) {
         SCOPED_TRACE(f.Name);
-        TExtension extension;
+        TExtension extension(TExtension::kNoSelection);
         TFileListDataObject first({L"C:\\kept"});
         ASSERT_EQ(extension->Initialize(nullptr, &first, nullptr), S_OK);
 
@@ -100,7 +92,7 @@ TEST(Selection, FailuresLeaveEarlierFieldsAlone)
 
 TEST(Selection, NullDataObjectFails)
 {
-    TExtension extension;
+    TExtension extension(TExtension::kNoSelection);
     TFileListDataObject first({L"C:\\kept"});
     ASSERT_EQ(extension->Initialize(nullptr, &first, nullptr), S_OK);
     EXPECT_EQ(extension->Initialize(nullptr, nullptr, nullptr), E_FAIL);
@@ -114,7 +106,7 @@ TEST(Selection, AnsiFileListIsReadToo)
     header.fWide = FALSE;
     std::string block(reinterpret_cast<const char*>(&header), sizeof(header));
     block += std::string("C:\\one.txt\0C:\\two.txt\0\0", 24);
-    TExtension extension;
+    TExtension extension(TExtension::kNoSelection);
     TFileListDataObject data({});
     data.RawDropBlock = block;
     EXPECT_EQ(extension->Initialize(nullptr, &data, nullptr), S_OK);

@@ -1,30 +1,40 @@
 // Benchmark of the extension under its host's eyes: the context menu over
-// watch lists of growing size, the hand-off to a running main application
-// (the stand-in), and module load to the first finished menu.  Prints one
-// table.  Not a test: it measures, it does not judge.
+// watch lists of growing size, Initialize over growing selections, the
+// hand-off to a running main application (the stand-in), and module load to
+// the first finished menu.  Beside each, where there is one, the least the
+// platform work behind it can cost, measured in the same run.  Prints
+// tables.  Not a test: it measures, it does not judge.
 //
 // Usage: VeskBench [--rounds N]
 // It writes the current user's watch list and puts the previous one back
 // at the end; run it in a prefix of its own (tools/bench.sh does).
+#include "Extension.h"
+#include "StandInClient.h"
+#include "TestSupport.h"
+#include "shellext/VESK_Consts.h"
+#include "support/Handles.h"
+#include "support/TextConv.h"
+
 #include <windows.h>
+#include <ddeml.h>
 #include <objidl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-const CLSID kExtensionClass = {
-    0x4A9340A6, 0xABD2, 0x4183, {0x88, 0xF6, 0xCB, 0xB4, 0x09, 0x5C, 0xC2, 0x7D}};
-
+using Microsoft::WRL::ComPtr;
 using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using TCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 
 double NowMs()
 {
@@ -46,134 +56,52 @@ double Percentile(std::vector<double> samples, double fraction)
     return samples[std::min(at, samples.size() - 1)];
 }
 
-std::wstring BinDir()
-{
-    wchar_t path[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    std::wstring text(path);
-    return text.substr(0, text.find_last_of(L'\\') + 1);
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    std::string bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
-// A CF_HDROP data object for the selection.
-class TDropData : public IDataObject {
-public:
-    explicit TDropData(const std::vector<std::wstring>& paths)
-    {
-        DROPFILES header = {};
-        header.pFiles = sizeof(header);
-        header.fWide = TRUE;
-        FBlock.assign(reinterpret_cast<const char*>(&header), sizeof(header));
-        for (const auto& path : paths)
-            FBlock.append(reinterpret_cast<const char*>(path.c_str()), (path.size() + 1) * 2);
-        FBlock.append(2, '\0');
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        if (format->cfFormat != CF_HDROP) return DV_E_FORMATETC;
-        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, FBlock.size());
-        std::memcpy(GlobalLock(memory), FBlock.data(), FBlock.size());
-        GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    std::string FBlock;
-};
-
+// The module as a host loads it; objects made from it must go before it.
 class TModule {
 public:
     explicit TModule(const std::wstring& path) : FHandle(LoadLibraryW(path.c_str()))
     {
-        if (FHandle) {
-            FGetClassObject = reinterpret_cast<TGetClassObject>(
-                reinterpret_cast<void*>(GetProcAddress(FHandle, "DllGetClassObject")));
-            FCanUnloadNow = reinterpret_cast<TCanUnloadNow>(
-                reinterpret_cast<void*>(GetProcAddress(FHandle, "DllCanUnloadNow")));
-        }
-    }
-    ~TModule()
-    {
-        if (FHandle) FreeLibrary(FHandle);
+        if (FHandle) FGetClassObject = GetExport<TGetClassObject>(FHandle.Get(), "DllGetClassObject");
     }
     bool Loaded() const { return FGetClassObject != nullptr; }
 
-    // One context-menu object with the selection, as a host makes it.
-    IContextMenu* CreateMenuObject(const std::vector<std::wstring>& paths) const
+    // One extension object, not initialized yet, as a host makes it.
+    ComPtr<IShellExtInit> CreateObject() const
     {
-        IClassFactory* factory = nullptr;
-        if (FAILED(FGetClassObject(kExtensionClass, IID_IClassFactory,
-                                   reinterpret_cast<void**>(&factory))))
+        ComPtr<IClassFactory> factory;
+        if (FAILED(FGetClassObject(CLSID_VeskShellExtension, IID_IClassFactory,
+                                   reinterpret_cast<void**>(factory.GetAddressOf()))))
             return nullptr;
-        IShellExtInit* init = nullptr;
-        factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-        factory->Release();
+        ComPtr<IShellExtInit> init;
+        factory->CreateInstance(nullptr, IID_IShellExtInit,
+                                reinterpret_cast<void**>(init.GetAddressOf()));
+        return init;
+    }
+
+    // One context-menu object with the selection.
+    ComPtr<IContextMenu> CreateMenuObject(const std::vector<std::wstring>& paths) const
+    {
+        const ComPtr<IShellExtInit> init = CreateObject();
         if (!init) return nullptr;
-        TDropData data(paths);
+        TFileListDataObject data(paths);
         init->Initialize(nullptr, &data, nullptr);
-        IContextMenu* menu = nullptr;
-        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-        init->Release();
+        ComPtr<IContextMenu> menu;
+        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(menu.GetAddressOf()));
         return menu;
     }
 
 private:
-    HMODULE FHandle;
+    TModuleHandle FHandle;
     TGetClassObject FGetClassObject = nullptr;
-    TCanUnloadNow FCanUnloadNow = nullptr;
 };
 
 // One menu, built and thrown away.
 bool QueryMenuOnce(IContextMenu* menu)
 {
-    HMENU host = CreatePopupMenu();
-    const HRESULT result = menu->QueryContextMenu(host, 0, 1, 3, CMF_NORMAL);
-    const bool enabled = !(GetMenuState(host, 2, MF_BYCOMMAND) & MF_GRAYED);
-    DestroyMenu(host);
-    return result == 3 && enabled;
+    const TMenuHandle host(CreatePopupMenu());
+    const HRESULT result = menu->QueryContextMenu(host.Get(), 0, 1, 3, CMF_NORMAL);
+    const bool enabled = !(GetMenuState(host.Get(), 2, MF_BYCOMMAND) & MF_GRAYED);
+    return result == kThreeIdsUsed && enabled;
 }
 
 // The section names of the file, read as the watch decision reads them:
@@ -226,101 +154,91 @@ std::string WatchList(int watches)
     return text;
 }
 
-// Keeps the user's watch list as it was.
-class TWatchListSwap {
-public:
-    TWatchListSwap()
-    {
-        wchar_t folder[MAX_PATH + 1] = {};
-        SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, FALSE);
-        const std::wstring harrowfen = std::wstring(folder) + L"\\Harrowfen";
-        CreateDirectoryW(harrowfen.c_str(), nullptr);
-        CreateDirectoryW((harrowfen + L"\\Vesk").c_str(), nullptr);
-        FFile = harrowfen + L"\\Vesk\\Watches.ini";
-        FHadFile = GetFileAttributesW(FFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (FHadFile) FSaved = ReadBytes(FFile);
-    }
-    ~TWatchListSwap()
-    {
-        WritePrivateProfileStringW(nullptr, nullptr, nullptr, FFile.c_str());
-        if (FHadFile)
-            WriteBytes(FFile, FSaved);
-        else
-            DeleteFileW(FFile.c_str());
-    }
-    void Write(const std::string& content)
-    {
-        WritePrivateProfileStringW(nullptr, nullptr, nullptr, FFile.c_str());
-        WriteBytes(FFile, content);
-    }
-    const std::wstring& File() const { return FFile; }
-
-private:
-    std::wstring FFile;
-    bool FHadFile = false;
-    std::string FSaved;
-};
-
-// The stand-in main application, running, with its record file.
-class TRunningStandIn {
-public:
-    TRunningStandIn()
-    {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH + 1, temp);
-        FRecord = std::wstring(temp) + L"vesk-bench-record.txt";
-        DeleteFileW(FRecord.c_str());
-        SetEnvironmentVariableW(L"VESK_STANDIN_RECORD", FRecord.c_str());
-        std::wstring command = L"\"" + BinDir() + L"VeskStandIn.exe\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOWMINNOACTIVE;
-        if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &FProcess)) {
-            WaitForInputIdle(FProcess.hProcess, 30000);
-            for (int i = 0; i < 2000 && Lines("ready") == 0; ++i) Sleep(5);
-        }
-        SetEnvironmentVariableW(L"VESK_STANDIN_RECORD", nullptr);
-    }
-    ~TRunningStandIn()
-    {
-        if (FProcess.hProcess) {
-            HWND window = FindWindowW(L"TMainForm", L"Vesk");
-            if (window) PostMessageW(window, WM_CLOSE, 0, 0);
-            if (WaitForSingleObject(FProcess.hProcess, 10000) != WAIT_OBJECT_0)
-                TerminateProcess(FProcess.hProcess, 1);
-            CloseHandle(FProcess.hProcess);
-            CloseHandle(FProcess.hThread);
-        }
-        DeleteFileW(FRecord.c_str());
-    }
-    bool Running() const { return Lines("ready") > 0; }
-    size_t Lines(const char* prefix) const
-    {
-        const std::string text = ReadBytes(FRecord);
-        size_t count = 0;
-        const std::string head = std::string(prefix);
-        for (size_t at = 0; at < text.size();) {
-            const size_t end = text.find('\n', at);
-            if (text.compare(at, head.size(), head) == 0) ++count;
-            if (end == std::string::npos) break;
-            at = end + 1;
-        }
-        return count;
-    }
-
-private:
-    std::wstring FRecord;
-    PROCESS_INFORMATION FProcess = {};
-};
-
 std::vector<std::wstring> Paths(int count)
 {
     std::vector<std::wstring> paths;
     for (int i = 0; i < count; ++i)
         paths.push_back(L"C:\\Data\\Reports\\2026\\report number " + std::to_wstring(i) + L".docx");
     return paths;
+}
+
+// A DROPFILES block in global memory, as a data object hands it out.
+TGlobalMemory GlobalBlock(const std::string& block)
+{
+    TGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, block.size()));
+    if (memory) {
+        std::memcpy(GlobalLock(memory.Get()), block.data(), block.size());
+        GlobalUnlock(memory.Get());
+    }
+    return memory;
+}
+
+// The least reading a selection can cost: one walk over the names of a
+// wide DROPFILES block, each made a wstring.
+size_t ReadNamesOnce(HGLOBAL memory)
+{
+    const auto* header = static_cast<const DROPFILES*>(GlobalLock(memory));
+    const auto* name = reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(header) +
+                                                        header->pFiles);
+    std::vector<std::wstring> names;
+    while (*name != L'\0') {
+        const size_t length = std::wcslen(name);
+        names.emplace_back(name, length);
+        name += length + 1;
+    }
+    GlobalUnlock(memory);
+    return names.size();
+}
+
+// What the hand-off sends for the paths: each path and CR LF, in the ANSI
+// code page, with the closing NUL.
+std::string ExecuteBytes(const std::vector<std::wstring>& paths)
+{
+    std::wstring text;
+    for (const auto& path : paths) text += path + L"\r\n";
+    return WideToAnsi(text) + '\0';
+}
+
+HDDEDATA CALLBACK IgnoreDde(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    return nullptr;
+}
+
+// The hand-off's floor: the same exchange made by a bare DDEML client on a
+// fresh thread, joined.  Same instance flags, names and data as the hand-off.
+bool BareDdeExchange(const std::string& bytes)
+{
+    bool sent = false;
+    std::thread client([&] {
+        DWORD id = 0;
+        if (DdeInitializeA(&id, IgnoreDde, 0, 0) != DMLERR_NO_ERROR) return;
+        const TDdeInstanceHandle instance(id);
+        const TDdeStringHandle service(
+            {id, DdeCreateStringHandleA(id, WideToAnsi(kDdeService).c_str(), CP_WINANSI)});
+        const TDdeStringHandle topic(
+            {id, DdeCreateStringHandleA(id, WideToAnsi(kBackupTopic).c_str(), CP_WINANSI)});
+        const TDdeConversationHandle conversation(
+            DdeConnect(id, service.Get().Handle, topic.Get().Handle, nullptr));
+        if (!conversation) return;
+        TDdeDataHandle data(DdeCreateDataHandle(id, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
+                                                static_cast<DWORD>(bytes.size()), 0, nullptr,
+                                                CF_TEXT, 0));
+        if (!data) return;
+        DWORD transaction = 0;
+        // DDEML takes the data over with the call.
+        sent = DdeClientTransaction(reinterpret_cast<LPBYTE>(data.Release()), 0xFFFFFFFF,
+                                    conversation.Get(), nullptr, CF_TEXT, XTYP_EXECUTE,
+                                    TIMEOUT_ASYNC, &transaction) != nullptr;
+    });
+    client.join();
+    return sent;
+}
+
+// The data of an execute line: what was sent, whatever format DDEML gave it.
+std::wstring BytesOf(const std::wstring& line)
+{
+    const size_t at = line.find(L" bytes=");
+    return at == std::wstring::npos ? std::wstring() : line.substr(at);
 }
 
 }  // namespace
@@ -332,8 +250,8 @@ int wmain(int argc, wchar_t** argv)
         if (std::wstring(argv[i]) == L"--rounds") rounds = std::max(5, _wtoi(argv[i + 1]));
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const std::wstring modulePath = BinDir() + L"Vesk.x64.dll";
-    TWatchListSwap watchList;
+    const std::wstring modulePath = TestBinDir() + L"Vesk.x64.dll";
+    TWatchListGuard watchList;
 
     std::printf("Context menu over a watch list, match in the last watch (%d rounds each)\n\n", rounds);
     std::printf("| watches | menu median ms | menu p95 ms | profile calls ms | section list ms |"
@@ -346,9 +264,9 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         for (int watches : {10, 100, 1000, 10000}) {
-            watchList.Write(WatchList(watches));
-            IContextMenu* menu = module.CreateMenuObject({L"C:\\Data\\report.docx"});
-            if (!menu || !QueryMenuOnce(menu)) {
+            watchList.WriteWatchList(WatchList(watches));
+            const ComPtr<IContextMenu> menu = module.CreateMenuObject({L"C:\\Data\\report.docx"});
+            if (!menu || !QueryMenuOnce(menu.Get())) {
                 std::fprintf(stderr, "the menu did not enable the commands\n");
                 return 1;
             }
@@ -356,12 +274,11 @@ int wmain(int argc, wchar_t** argv)
             std::vector<double> menuMs, profileMs, sectionMs;
             for (int r = 0; r < n; ++r) {
                 const double start = NowMs();
-                QueryMenuOnce(menu);
+                QueryMenuOnce(menu.Get());
                 menuMs.push_back(NowMs() - start);
-                profileMs.push_back(ProfileCallsMs(watchList.File()));
-                sectionMs.push_back(SectionListMs(watchList.File()));
+                profileMs.push_back(ProfileCallsMs(watchList.WatchListPath()));
+                sectionMs.push_back(SectionListMs(watchList.WatchListPath()));
             }
-            menu->Release();
             const double menuMedian = Percentile(menuMs, 0.5);
             const double profileMedian = Percentile(profileMs, 0.5);
             const double sectionMedian = Percentile(sectionMs, 0.5);
@@ -372,47 +289,111 @@ int wmain(int argc, wchar_t** argv)
         }
     }
 
-    std::printf("\nHand-off from InvokeCommand to the running main application holding the data\n\n");
-    std::printf("| paths | median ms | p95 ms |\n|---:|---:|---:|\n");
+    std::printf("\nInitialize over a wide CF_HDROP data object (%d rounds each), beside one bare pass"
+                " over the same DROPFILES block:\nthe names walked once and made wstrings"
+                " (averaged over repeats below 10,000 names, for the timer)\n\n", rounds);
+    std::printf("| paths | Initialize median us | Initialize p95 us | bare pass median us |"
+                " bare pass p95 us | Initialize / bare pass |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
     {
-        TRunningStandIn mainApp;
         TModule module(modulePath);
-        if (!mainApp.Running()) {
+        size_t sink = 0;
+        for (int count : {1, 1000, 10000}) {
+            const std::string block = BuildDropBlock(Paths(count));
+            const TGlobalMemory memory = GlobalBlock(block);
+            const int repeats = std::max(1, 10000 / count);
+            std::vector<double> initializeUs, passUs;
+            for (int r = 0; r < rounds; ++r) {
+                const ComPtr<IShellExtInit> object = module.CreateObject();
+                TFileListDataObject data({});
+                data.RawDropBlock = block;
+                double start = NowMs();
+                const HRESULT result = object ? object->Initialize(nullptr, &data, nullptr) : E_FAIL;
+                initializeUs.push_back(1000 * (NowMs() - start));
+                if (result != S_OK) {
+                    std::fprintf(stderr, "Initialize failed: 0x%08lx\n",
+                                 static_cast<unsigned long>(result));
+                    return 1;
+                }
+                start = NowMs();
+                for (int i = 0; i < repeats; ++i) sink += ReadNamesOnce(memory.Get());
+                passUs.push_back(1000 * (NowMs() - start) / repeats);
+            }
+            const double initializeMedian = Percentile(initializeUs, 0.5);
+            const double passMedian = Percentile(passUs, 0.5);
+            std::printf("| %d | %.1f | %.1f | %.2f | %.2f | %.1f |\n", count, initializeMedian,
+                        Percentile(initializeUs, 0.95), passMedian, Percentile(passUs, 0.95),
+                        initializeMedian / passMedian);
+            std::fflush(stdout);
+        }
+        if (sink == 0) std::fprintf(stderr, "no names read\n");
+    }
+
+    std::printf("\nHand-off from InvokeCommand to the running main application holding the data,"
+                " beside\nthe same exchange made by a bare DDEML client on a fresh thread\n\n");
+    std::printf("| paths | median ms | p95 ms | bare DDEML median ms | bare DDEML p95 ms |"
+                " hand-off / bare DDEML |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    {
+        TStandIn mainApp;
+        TRecordCounter executes(mainApp.Record(), "execute");
+        TModule module(modulePath);
+        if (!mainApp.WaitReady()) {
             std::fprintf(stderr, "the stand-in main application did not start\n");
             return 1;
         }
+        // Both end when the stand-in has recorded the request: the time
+        // since start, or a negative one when nothing came.
+        const auto untilRecorded = [&](size_t before, double start) {
+            while (executes.Count() == before && NowMs() - start < 30000) Sleep(1);
+            return executes.Count() == before ? -1.0 : NowMs() - start;
+        };
         for (int count : {1, 100, 1000}) {
-            std::vector<double> samples;
+            const std::vector<std::wstring> paths = Paths(count);
+            const std::string bytes = ExecuteBytes(paths);
+            std::vector<double> samples, bareSamples;
             const int n = std::max(5, rounds / 5);
             for (int r = 0; r < n; ++r) {
-                IContextMenu* menu = module.CreateMenuObject(Paths(count));
-                CMINVOKECOMMANDINFO info = {};
-                info.cbSize = sizeof(info);
-                info.lpVerb = MAKEINTRESOURCEA(1);
-                info.nShow = SW_SHOWNORMAL;
-                const size_t before = mainApp.Lines("execute");
-                const double start = NowMs();
+                const ComPtr<IContextMenu> menu = module.CreateMenuObject(paths);
+                CMINVOKECOMMANDINFO info = OffsetInvoke(1);
+                size_t before = executes.Count();
+                double start = NowMs();
                 menu->InvokeCommand(&info);
-                while (mainApp.Lines("execute") == before && NowMs() - start < 30000) Sleep(1);
-                samples.push_back(NowMs() - start);
-                menu->Release();
+                samples.push_back(untilRecorded(before, start));
+
+                before = executes.Count();
+                start = NowMs();
+                const bool sent = BareDdeExchange(bytes);
+                bareSamples.push_back(untilRecorded(before, start));
+                if (!sent || samples.back() < 0 || bareSamples.back() < 0) {
+                    std::fprintf(stderr, "a request did not reach the stand-in\n");
+                    return 1;
+                }
+                if (r == 0) {
+                    const auto lines = mainApp.Record().LinesWith(L"execute");
+                    if (lines.size() < 2 || BytesOf(lines.back()) != BytesOf(lines[lines.size() - 2])) {
+                        std::fprintf(stderr, "the bare client did not send what the hand-off sent\n");
+                        return 1;
+                    }
+                }
             }
-            std::printf("| %d | %.2f | %.2f |\n", count, Percentile(samples, 0.5),
-                        Percentile(samples, 0.95));
+            const double median = Percentile(samples, 0.5);
+            const double bareMedian = Percentile(bareSamples, 0.5);
+            std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f |\n", count, median,
+                        Percentile(samples, 0.95), bareMedian, Percentile(bareSamples, 0.95),
+                        median / bareMedian);
             std::fflush(stdout);
         }
     }
 
     std::printf("\nModule load to the first finished menu (10 watches)\n\n");
-    watchList.Write(WatchList(10));
+    watchList.WriteWatchList(WatchList(10));
     std::vector<double> loadMs;
     for (int r = 0; r < std::max(5, rounds / 5); ++r) {
         const double start = NowMs();
         TModule module(modulePath);
-        IContextMenu* menu = module.CreateMenuObject({L"C:\\Data\\report.docx"});
-        QueryMenuOnce(menu);
+        QueryMenuOnce(module.CreateMenuObject({L"C:\\Data\\report.docx"}).Get());
         loadMs.push_back(NowMs() - start);
-        menu->Release();
     }
     std::printf("| median ms | p95 ms |\n|---:|---:|\n| %.2f | %.2f |\n", Percentile(loadMs, 0.5),
                 Percentile(loadMs, 0.95));

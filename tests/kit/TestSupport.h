@@ -1,6 +1,9 @@
 #pragma once
-// Fixtures shared by the tests: temporary folders, the watch-list folder
-// guard, a file-list data object and a watcher for message boxes.
+// Helpers shared by the tests and the benchmark: temporary folders and
+// files, the watch-list folder guard, a file-list data object and a watcher
+// for message boxes.  No test framework here: the benchmark links them too.
+#include "support/Handles.h"
+
 #include <windows.h>
 #include <objidl.h>
 
@@ -14,11 +17,20 @@
 template <typename TFunction>
 TFunction GetExport(HMODULE module, const char* name)
 {
-    return reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    // Through the generic function type, which any function pointer may be
+    // cast to and back.
+    return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-// Folder of the running test program (with a trailing backslash).
+// Folder of the running program (with a trailing backslash): the module,
+// the stand-in and the tests sit side by side in it.
 std::wstring TestBinDir();
+
+// Two upper-case hex digits per byte, as the stand-in records data.
+std::wstring HexOf(const std::string& bytes);
+
+// A handle that named a menu once and names none now.
+HMENU DestroyedMenu();
 
 // A fresh folder below %TEMP%, removed with its content at the end.
 class TTempDir {
@@ -105,7 +117,7 @@ public:
 
 private:
     std::vector<std::wstring> FPaths;
-    std::vector<HGLOBAL> FHanded;  // freed at the end; the medium does not own them
+    std::vector<TGlobalMemory> FHanded;  // the medium does not own them
 };
 
 // Builds a DROPFILES block (wide) for the paths.

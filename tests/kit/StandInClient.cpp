@@ -1,21 +1,13 @@
 #include "StandInClient.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
-#include <stdexcept>
 
 namespace {
 
 const wchar_t kSwitchPrefix[] = L"VESK_STANDIN_";
 const DWORD kPollMs = 20;
-
-std::wstring BinFolder()
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    const std::wstring text(path);
-    return text.substr(0, text.find_last_of(L'\\') + 1);
-}
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
 {
@@ -38,30 +30,15 @@ std::wstring FromUtf8(const std::string& bytes)
     return text;
 }
 
-std::string ReadAll(const std::wstring& path)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 // The environment of this process without VESK_STANDIN_* variables, plus
 // the given settings, as a sorted block for CreateProcessW.
 std::vector<wchar_t> EnvironmentBlock(const std::vector<TEnvSetting>& settings)
 {
     std::vector<std::wstring> entries;
-    if (wchar_t* const strings = GetEnvironmentStringsW()) {
-        for (const wchar_t* at = strings; *at != L'\0'; at += wcslen(at) + 1) {
+    if (const TEnvironmentStrings strings{GetEnvironmentStringsW()}) {
+        for (const wchar_t* at = strings.Get(); *at != L'\0'; at += wcslen(at) + 1) {
             if (!StartsWithNoCase(at, kSwitchPrefix)) entries.emplace_back(at);
         }
-        FreeEnvironmentStringsW(strings);
     }
     for (const auto& setting : settings) {
         // A later setting of the same name wins.
@@ -109,7 +86,7 @@ BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter)
 
 std::wstring StandInPath()
 {
-    return BinFolder() + L"VeskStandIn.exe";
+    return TestBinDir() + L"VeskStandIn.exe";
 }
 
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs)
@@ -149,38 +126,15 @@ TScopedEnv::~TScopedEnv()
 
 // ---------------------------------------------------------------------------
 
-TRecordFile::TRecordFile()
+TRecordFile::TRecordFile() : FPath(FFolder / L"record.log")
 {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    static LONG counter = 0;
-    for (;;) {
-        FFolder = std::wstring(temp) + L"vesk-standin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                  std::to_wstring(InterlockedIncrement(&counter));
-        if (CreateDirectoryW(FFolder.c_str(), nullptr)) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("no record folder");
-    }
-    FPath = FFolder + L"\\record.log";
 }
 
-TRecordFile::~TRecordFile()
-{
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((FFolder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileW((FFolder + L"\\" + found.cFileName).c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(FFolder.c_str());
-}
+TRecordFile::~TRecordFile() = default;
 
 std::vector<std::wstring> TRecordFile::Lines() const
 {
-    const std::wstring text = FromUtf8(ReadAll(FPath));
+    const std::wstring text = FromUtf8(ReadFileBytes(FPath));
     std::vector<std::wstring> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -226,6 +180,58 @@ std::vector<DWORD> TRecordFile::StartedPids() const
         pids.push_back(static_cast<DWORD>(std::wcstoul(line.c_str() + prefix.size(), nullptr, 10)));
     }
     return pids;
+}
+
+bool TRecordFile::WaitForConversationsToEnd(DWORD timeoutMs) const
+{
+    return PumpMessagesUntil(
+        [&] {
+            size_t open = 0;
+            for (const auto& line : Lines()) {
+                if (line.compare(0, 8, L"connect ") == 0) {
+                    ++open;
+                } else if (line == L"disconnect" && open > 0) {
+                    --open;
+                }
+            }
+            return open == 0;
+        },
+        timeoutMs);
+}
+
+// ---------------------------------------------------------------------------
+
+TRecordCounter::TRecordCounter(const TRecordFile& record, std::string prefix)
+    : FPath(record.Path()), FPrefix(std::move(prefix))
+{
+}
+
+size_t TRecordCounter::Count()
+{
+    const TKernelHandle file(CreateFileW(FPath.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER offset;
+    offset.QuadPart = FOffset;
+    if (!file || !SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN)) return FCount;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        FOffset += got;
+        const char* const stop = chunk + got;
+        for (const char* at = chunk; at < stop;) {
+            const char* const end =
+                static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(stop - at)));
+            // Only the head of a line is looked at: keep no more of it.
+            const size_t wanted = FPrefix.size() > FLine.size() ? FPrefix.size() - FLine.size() : 0;
+            FLine.append(at, std::min(wanted, static_cast<size_t>((end ? end : stop) - at)));
+            if (end == nullptr) break;
+            if (FLine.compare(0, FPrefix.size(), FPrefix) == 0) ++FCount;
+            FLine.clear();
+            at = end + 1;
+        }
+    }
+    return FCount;
 }
 
 // ---------------------------------------------------------------------------
@@ -282,8 +288,8 @@ TStandIn::TStandIn(const std::vector<TEnvSetting>& switches, const std::wstring&
                         CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &started)) {
         return;
     }
-    CloseHandle(started.hThread);
-    FProcess = started.hProcess;
+    const TKernelHandle thread(started.hThread);
+    FProcess.Reset(started.hProcess);
     FProcessId = started.dwProcessId;
     if (waitReady) WaitReady();
 }
@@ -295,7 +301,7 @@ TStandIn::~TStandIn()
 
 bool TStandIn::WaitReady(DWORD timeoutMs) const
 {
-    if (FProcess == nullptr) return false;
+    if (!FProcess) return false;
     return PumpMessagesUntil(
         [&] { return !FRecord.LinesWith(L"ready").empty() || HasExited(); }, timeoutMs) &&
            !FRecord.LinesWith(L"ready").empty();
@@ -303,10 +309,9 @@ bool TStandIn::WaitReady(DWORD timeoutMs) const
 
 bool TStandIn::Stop(DWORD timeoutMs)
 {
-    if (FProcess == nullptr) return false;
-    const bool clean = StopStandIn(FProcess, FProcessId, timeoutMs);
-    CloseHandle(FProcess);
-    FProcess = nullptr;
+    if (!FProcess) return false;
+    const bool clean = StopStandIn(FProcess.Get(), FProcessId, timeoutMs);
+    FProcess.Reset();
     return clean;
 }
 
@@ -317,7 +322,7 @@ bool TStandIn::WaitForExit(DWORD timeoutMs) const
 
 bool TStandIn::HasExited() const
 {
-    return FProcess == nullptr || WaitForSingleObject(FProcess, 0) == WAIT_OBJECT_0;
+    return !FProcess || WaitForSingleObject(FProcess.Get(), 0) == WAIT_OBJECT_0;
 }
 
 // ---------------------------------------------------------------------------
@@ -342,9 +347,8 @@ TStandInRecord::~TStandInRecord()
 void TStandInRecord::StopAll()
 {
     for (const DWORD pid : FRecord.StartedPids()) {
-        const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-        if (process == nullptr) continue;  // already gone
-        StopStandIn(process, pid);
-        CloseHandle(process);
+        const TKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+        if (!process) continue;  // already gone
+        StopStandIn(process.Get(), pid);
     }
 }

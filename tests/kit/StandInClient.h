@@ -6,6 +6,9 @@
 //   - TStandInRecord points VESK_STANDIN_RECORD of this process at a fresh
 //     record file, so that every stand-in the code under test starts
 //     records there, and stops those stand-ins at the end.
+#include "TestSupport.h"
+#include "support/Handles.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -64,10 +67,32 @@ public:
                              DWORD timeoutMs = kStandInWaitMs) const;
     // Process ids from the "start pid=" lines.
     std::vector<DWORD> StartedPids() const;
+    // Waits until every conversation recorded so far has its "disconnect"
+    // line after its "connect" line.  A client's DdeConnect returns only
+    // after the stand-in wrote the connect line, and an execute reaches the
+    // stand-in before the disconnect that follows it: so once a client has
+    // returned and this holds, none of its executes is still on the way.
+    bool WaitForConversationsToEnd(DWORD timeoutMs = kStandInWaitMs) const;
 
 private:
-    std::wstring FFolder;
+    TTempDir FFolder;
     std::wstring FPath;
+};
+
+// Counts the lines of a record file that begin with a prefix, reading each
+// byte once however often it is asked: cheap enough to poll in a timed loop.
+class TRecordCounter {
+public:
+    TRecordCounter(const TRecordFile& record, std::string prefix);
+    // Complete lines so far that begin with the prefix (UTF-8 bytes).
+    size_t Count();
+
+private:
+    std::wstring FPath;
+    std::string FPrefix;
+    LONGLONG FOffset = 0;
+    std::string FLine;  // the line being read, up to its line break
+    size_t FCount = 0;
 };
 
 // Main window (class "TMainForm") of a process, or null.
@@ -94,7 +119,7 @@ public:
     TStandIn(const TStandIn&) = delete;
     TStandIn& operator=(const TStandIn&) = delete;
 
-    bool Started() const { return FProcess != nullptr; }
+    bool Started() const { return FProcess.IsValid(); }
     bool WaitReady(DWORD timeoutMs = kStandInWaitMs) const;
     bool Stop(DWORD timeoutMs = kStandInWaitMs);
     // Waits for the process to end by itself, pumping this thread's messages.
@@ -107,13 +132,13 @@ public:
                              DWORD timeoutMs = kStandInWaitMs) const {
         return FRecord.WaitForLine(prefix, count, timeoutMs);
     }
-    HANDLE Process() const { return FProcess; }
+    HANDLE Process() const { return FProcess.Get(); }
     DWORD ProcessId() const { return FProcessId; }
     HWND Window() const { return FindStandInWindow(FProcessId); }
 
 private:
     TRecordFile FRecord;
-    HANDLE FProcess = nullptr;
+    TKernelHandle FProcess;
     DWORD FProcessId = 0;
 };
 

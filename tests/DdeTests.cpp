@@ -1,6 +1,7 @@
 // The DDE client against the stand-in main application in another process,
 // over the platform's DDEML.
 #include "../dde/DdeConversation.h"
+#include "support/TextConv.h"
 #include "StandInClient.h"
 #include "TestSupport.h"
 #include "support/Handles.h"
@@ -25,23 +26,6 @@ std::wstring UniqueName(const std::wstring& stem)
     static LONG counter = 0;
     return stem + std::to_wstring(GetCurrentProcessId()) + L"x" +
            std::to_wstring(InterlockedIncrement(&counter));
-}
-
-std::string Narrow(const std::wstring& ascii)
-{
-    return std::string(ascii.begin(), ascii.end());
-}
-
-// What the ANSI code page makes of a text, whatever that code page is.
-std::string AnsiOf(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
-    return bytes;
 }
 
 std::wstring FieldOf(const std::wstring& line, const std::wstring& name)
@@ -106,7 +90,7 @@ public:
     DWORD Id() const { return FInstance.Get(); }
     HSZ Hsz(const std::wstring& name) const {
         return name.empty() ? nullptr
-                            : DdeCreateStringHandleA(Id(), Narrow(name).c_str(), CP_WINANSI);
+                            : DdeCreateStringHandleA(Id(), WideToAnsi(name).c_str(), CP_WINANSI);
     }
 
 private:
@@ -172,7 +156,7 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
     const std::wstring refusing = UniqueName(L"VeskRefusing");
     const std::wstring accepting = UniqueName(L"VeskAccepting");
     const HSZ refusingName =
-        DdeCreateStringHandleA(instance.DdeInstId(), Narrow(refusing).c_str(), CP_WINANSI);
+        DdeCreateStringHandleA(instance.DdeInstId(), WideToAnsi(refusing).c_str(), CP_WINANSI);
     const TDdeStringHandle freeing({instance.DdeInstId(), refusingName});
     ASSERT_NE(nullptr, DdeNameService(instance.DdeInstId(), refusingName, nullptr, DNS_REGISTER));
     ASSERT_NE(nullptr, DdeNameService(control.Id(), control.Hsz(accepting), nullptr, DNS_REGISTER));
@@ -190,8 +174,8 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
         {L"", UniqueName(L"VeskTopic"), false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "service '" << Narrow(c.Service) << "' topic '"
-                                        << Narrow(c.Topic) << "'");
+        SCOPED_TRACE(testing::Message() << "service '" << WideToAnsi(c.Service) << "' topic '"
+                                        << WideToAnsi(c.Topic) << "'");
         const HCONV conv = DdeConnect(client.Id(), client.Hsz(c.Service), client.Hsz(c.Topic), nullptr);
         const TDdeConversationHandle ending(conv);
         EXPECT_EQ(c.Connects, conv != nullptr);
@@ -219,9 +203,9 @@ TEST(DdeExecute, SendsTheLinesAsAnsiTextEndedByOneNul)
         // A letter the Western code page has, and one it lacks: the data are
         // what the ANSI conversion makes of them ('?' for the missing one
         // there), neither UTF-8 nor UTF-16, and no error.
-        {"code page letter", {L"C:\\caf\u00E9"}, HexOf(AnsiOf(L"C:\\caf\u00E9\r\n") + '\0')},
+        {"code page letter", {L"C:\\caf\u00E9"}, HexOf(WideToAnsi(L"C:\\caf\u00E9\r\n") + '\0')},
         {"letter missing in the code page", {L"C:\\\u4E00.txt"},
-         HexOf(AnsiOf(L"C:\\\u4E00.txt\r\n") + '\0')},
+         HexOf(WideToAnsi(L"C:\\\u4E00.txt\r\n") + '\0')},
     };
     size_t sent = 0;
     for (const auto& c : cases) {
@@ -327,7 +311,7 @@ TEST(DdeLink, UnservedLinkStartsTheFallbackProgramOnceAndConnectsOnceMore)
     };
     TDdeInstance instance;
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.Service + L" " + c.Topic));
+        SCOPED_TRACE(WideToAnsi(c.Service + L" " + c.Topic));
         TStandInRecord started;
         {
             TDdeConversation conversation(instance, StandInPath());
@@ -362,7 +346,7 @@ TEST(DdeLink, NoFallbackStartWithoutAFullPathToAnExistingProgram)
     };
     TDdeInstance instance;
     for (const auto& program : programs) {
-        SCOPED_TRACE(Narrow(program));
+        SCOPED_TRACE(WideToAnsi(program));
         TStandInRecord started;
         {
             TDdeConversation conversation(instance, program);
@@ -435,7 +419,7 @@ TEST(DdeLink, NameWithoutAStringHandleIsNoWildcard)
         {kService, L""},
     };
     for (const auto& name : names) {
-        SCOPED_TRACE(Narrow(name.first + L"/" + name.second));
+        SCOPED_TRACE(WideToAnsi(name.first + L"/" + name.second));
         TDdeConversation conversation(instance, std::wstring());
         EXPECT_FALSE(conversation.SetLink(name.first, name.second));
         EXPECT_EQ(nullptr, conversation.Conv());

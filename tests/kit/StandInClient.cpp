@@ -1,4 +1,5 @@
 #include "StandInClient.h"
+#include "support/TextConv.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,18 +17,6 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
         if (std::towupper(text[i]) != std::towupper(prefix[i])) return false;
     }
     return true;
-}
-
-std::wstring FromUtf8(const std::string& bytes)
-{
-    if (bytes.empty()) return std::wstring();
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
-    }
-    return text;
 }
 
 // The environment of this process without VESK_STANDIN_* variables, plus
@@ -134,7 +123,7 @@ TRecordFile::~TRecordFile() = default;
 
 std::vector<std::wstring> TRecordFile::Lines() const
 {
-    const std::wstring text = FromUtf8(ReadFileBytes(FPath));
+    const std::wstring text = MultiByteToWide(ReadFileBytes(FPath), CP_UTF8);
     std::vector<std::wstring> lines;
     size_t start = 0;
     while (start < text.size()) {

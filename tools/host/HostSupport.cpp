@@ -1,4 +1,5 @@
 #include "HostSupport.h"
+#include "support/TextConv.h"
 
 #include "support/Handles.h"
 
@@ -12,18 +13,6 @@
 namespace {
 
 std::mutex gOutputLock;
-
-std::string Utf8FromUtf16(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
-                        nullptr, nullptr);
-    return result;
-}
 
 // A real console shows the UTF-8 bytes right only in its UTF-8 code page;
 // the user's code page comes back when the host ends.
@@ -57,7 +46,7 @@ TConsoleCodePage gConsoleCodePage;
 // pipe, which expect UTF-8.
 void WriteStream(DWORD which, const std::wstring& text)
 {
-    const std::string bytes = Utf8FromUtf16(text);
+    const std::string bytes = WideToMultiByte(text, CP_UTF8);
     std::lock_guard<std::mutex> lock(gOutputLock);
     const HANDLE stream = GetStdHandle(which);
     if (stream == nullptr || stream == INVALID_HANDLE_VALUE) return;
@@ -127,17 +116,6 @@ void WriteOut(const std::wstring& text)
 void WriteErr(const std::wstring& text)
 {
     WriteStream(STD_ERROR_HANDLE, text);
-}
-
-std::wstring Utf16FromUtf8(const std::string& text)
-{
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
 }
 
 std::wstring HexCode(DWORD value)

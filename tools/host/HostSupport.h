@@ -9,8 +9,6 @@
 void WriteOut(const std::wstring& text);
 void WriteErr(const std::wstring& text);
 
-std::wstring Utf16FromUtf8(const std::string& text);
-
 // "0x80004005"
 std::wstring HexCode(DWORD value);
 // "E_FAIL (0x80004005)", or the code with the system's text when it has no

@@ -28,6 +28,7 @@
 //   VESK_STANDIN_WATCH_PID=<pid>       close when that process (the test) ends
 // Other command-line arguments are only recorded (in the start line).
 #include "support/Handles.h"
+#include "support/TextConv.h"
 
 #include <windows.h>
 #include <ddeml.h>
@@ -56,24 +57,11 @@ HSZ gHszBackup = nullptr;
 HSZ gHszRestore = nullptr;
 bool gServing = false;
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
-                            size, nullptr, nullptr);
-    }
-    return result;
-}
-
 // One line, appended and on disk before this returns: a test may read the
 // file at any moment, and other stand-ins may append to the same file.
 void Record(const std::wstring& line)
 {
-    const std::string bytes = ToUtf8(line) + "\r\n";
+    const std::string bytes = WideToMultiByte(line, CP_UTF8) + "\r\n";
     for (int attempt = 0; attempt < 50; ++attempt) {
         const TKernelHandle file(CreateFileW(gRecordPath.c_str(), FILE_APPEND_DATA,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -159,9 +147,7 @@ std::wstring StringOf(HSZ hsz)
         DdeQueryStringA(gDdeInst.Get(), hsz, name, sizeof(name), CP_WINANSI) == 0) {
         return std::wstring();
     }
-    wchar_t wide[256] = {};
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 256);
-    return wide;
+    return MultiByteToWide(name, CP_ACP);
 }
 
 std::wstring HexOf(const std::vector<BYTE>& bytes)

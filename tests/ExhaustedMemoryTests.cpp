@@ -1,10 +1,12 @@
 // Exhausted memory at every allocation of every entry point: each call
 // answers with a result (never an exception, never a terminate), and what
 // it leaves behind is as sound as after any other failure.
+#include "Extension.h"
 #include "FailingAllocations.h"
 #include "TestSupport.h"
 #include "module/ModuleState.h"
 #include "shellext/VESK_SHExt.h"
+#include "support/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +15,6 @@
 #include <vector>
 
 namespace {
-
-const HRESULT kThreeIdsUsed = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3);
 
 // Runs the call with its nth allocation on this thread failing, for n = 0,
 // 1, ... until a run gets through without a refused allocation.  check
@@ -44,55 +44,47 @@ public:
     explicit TPreparedDataObject(const std::vector<std::wstring>& paths) : TFileListDataObject({})
     {
         const std::string block = BuildDropBlock(paths);
-        FBlock = GlobalAlloc(GMEM_MOVEABLE, block.size());
-        std::memcpy(GlobalLock(FBlock), block.data(), block.size());
-        GlobalUnlock(FBlock);
+        FBlock.Reset(GlobalAlloc(GMEM_MOVEABLE, block.size()));
+        std::memcpy(GlobalLock(FBlock.Get()), block.data(), block.size());
+        GlobalUnlock(FBlock.Get());
     }
-    ~TPreparedDataObject() { GlobalFree(FBlock); }
 
     STDMETHODIMP GetData(FORMATETC*, STGMEDIUM* medium) override
     {
         medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = FBlock;
+        medium->hGlobal = FBlock.Get();
         medium->pUnkForRelease = &Medium;  // released through the counter, not freed
         return S_OK;
     }
 
 private:
-    HGLOBAL FBlock;
-};
-
-struct TExtensionObject {
-    TShellExtension* Object = new TShellExtension(nullptr, nullptr);
-    TExtensionObject() { Object->AddRef(); }
-    ~TExtensionObject() { Object->Release(); }
+    TGlobalMemory FBlock;
 };
 
 }  // namespace
 
 TEST(ExhaustedMemory, InitializeKeepsTheEarlierSelection)
 {
-    TExtensionObject extension;
-    TFileListDataObject earlier({L"C:\\Earlier\\a.txt"});
-    ASSERT_EQ(extension.Object->Initialize(nullptr, &earlier, nullptr), S_OK);
+    const TExtension extension({L"C:\\Earlier\\a.txt"});
+    ASSERT_EQ(extension.InitResult(), S_OK);
     const std::vector<std::wstring> paths = {L"C:\\Docs\\" + std::wstring(300, L'x'), L"C:\\b"};
     TPreparedDataObject data(paths);
     int calls = 0;
     ForEachFailingAllocation(
         [&] {
             ++calls;
-            return extension.Object->Initialize(nullptr, &data, nullptr);
+            return extension->Initialize(nullptr, &data, nullptr);
         },
         [&](HRESULT result, bool refused) {
             EXPECT_EQ(data.Medium.Releases(), calls) << "the medium is released once per call";
             if (refused) {
                 EXPECT_EQ(result, E_OUTOFMEMORY);
-                EXPECT_EQ(extension.Object->FPath, L"C:\\Earlier\\a.txt");
-                EXPECT_EQ(extension.Object->FFiles, L"C:\\Earlier\\a.txt\r\n");
+                EXPECT_EQ(extension->FPath, L"C:\\Earlier\\a.txt");
+                EXPECT_EQ(extension->FFiles, L"C:\\Earlier\\a.txt\r\n");
             } else {
                 EXPECT_EQ(result, S_OK);
-                EXPECT_EQ(extension.Object->FPath, paths[0]);
-                EXPECT_EQ(extension.Object->FFiles, paths[0] + L"\r\n" + paths[1] + L"\r\n");
+                EXPECT_EQ(extension->FPath, paths[0]);
+                EXPECT_EQ(extension->FFiles, paths[0] + L"\r\n" + paths[1] + L"\r\n");
             }
         });
 }
@@ -101,14 +93,13 @@ TEST(ExhaustedMemory, QueryContextMenuAddsTheMenuOrFails)
 {
     TWatchListGuard watches;
     watches.WriteWatchList("[W]\r\nSource=C:\\Data\r\nDest=E:\\Backup\r\nAttribute=D\r\n");
-    TExtensionObject extension;
-    TFileListDataObject data({L"C:\\Data\\x.txt"});
-    ASSERT_EQ(extension.Object->Initialize(nullptr, &data, nullptr), S_OK);
+    const TExtension extension({L"C:\\Data\\x.txt"});
+    ASSERT_EQ(extension.InitResult(), S_OK);
     HMENU menu = nullptr;
     ForEachFailingAllocation(
         [&] {
             menu = CreatePopupMenu();
-            return extension.Object->QueryContextMenu(menu, 0, 100, 200, CMF_NORMAL);
+            return extension->QueryContextMenu(menu, 0, 100, 200, CMF_NORMAL);
         },
         [&](HRESULT result, bool refused) {
             // Out of memory in the watch decision leaves both commands grayed.
@@ -129,14 +120,14 @@ TEST(ExhaustedMemory, QueryContextMenuAddsTheMenuOrFails)
 
 TEST(ExhaustedMemory, GetCommandStringWritesAWholeTextOrNothing)
 {
-    TExtensionObject extension;
+    const TExtension extension;
     for (UINT flags : {GCS_VERBA, GCS_VERBW}) {
         SCOPED_TRACE(flags);
         wchar_t buffer[64];
         ForEachFailingAllocation(
             [&] {
                 std::memset(buffer, 0xA5, sizeof(buffer));
-                return extension.Object->GetCommandString(1, flags, nullptr,
+                return extension->GetCommandString(1, flags, nullptr,
                                                           reinterpret_cast<LPSTR>(buffer), 64);
             },
             [&](HRESULT result, bool refused) {
@@ -155,12 +146,9 @@ TEST(ExhaustedMemory, InvokeCommandShowsOneBoxAndAnswersTheHost)
 {
     // Nothing runs and no Vesk.exe stands beside the tests: a run that gets
     // through fails at the start of the main application.
-    TExtensionObject extension;
-    TFileListDataObject data({L"C:\\Data\\x.txt"});
-    ASSERT_EQ(extension.Object->Initialize(nullptr, &data, nullptr), S_OK);
-    CMINVOKECOMMANDINFO backup = {};
-    backup.cbSize = sizeof(backup);
-    backup.lpVerb = MAKEINTRESOURCEA(1);
+    const TExtension extension({L"C:\\Data\\x.txt"});
+    ASSERT_EQ(extension.InitResult(), S_OK);
+    CMINVOKECOMMANDINFO backup = OffsetInvoke(1);
     for (long n = 0;; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n) + " fails");
         TMessageBoxWatcher boxes(L"Vesk");
@@ -168,7 +156,7 @@ TEST(ExhaustedMemory, InvokeCommandShowsOneBoxAndAnswersTheHost)
         bool refused = false;
         {
             const TFailingAllocations failing(n);
-            result = extension.Object->InvokeCommand(&backup);
+            result = extension->InvokeCommand(&backup);
             refused = failing.Failed();
         }
         EXPECT_EQ(result, S_OK);
@@ -182,7 +170,7 @@ TEST(ExhaustedMemory, InvokeCommandShowsOneBoxAndAnswersTheHost)
     // A string verb is looked up among the reported ones: no box either way.
     CMINVOKECOMMANDINFO verb = backup;
     verb.lpVerb = "open";
-    ForEachFailingAllocation([&] { return extension.Object->InvokeCommand(&verb); },
+    ForEachFailingAllocation([&] { return extension->InvokeCommand(&verb); },
                              [&](HRESULT result, bool refused) {
                                  EXPECT_EQ(result, refused ? E_OUTOFMEMORY : E_FAIL);
                              });

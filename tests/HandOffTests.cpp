@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -211,21 +212,40 @@ TEST_F(HandOffTest, ReportedVerbsRunTheirCommands)
     EXPECT_TRUE(FBoxes.Texts().empty());
 }
 
-TEST_F(HandOffTest, WideVerbInAStructureTooSmallForItIsNotRead)
+// The wide verb of CMINVOKECOMMANDINFOEX is read only when cbSize covers
+// lpVerbW itself; the members after it need not be there.
+TEST_F(HandOffTest, WideVerbIsReadOnlyWhereTheStructureHoldsIt)
 {
+    const size_t holdsWideVerb = offsetof(CMINVOKECOMMANDINFOEX, lpVerbW) + sizeof(LPCWSTR);
+    const struct {
+        const char* Name;
+        size_t Size;
+        bool Runs;
+    } cases[] = {
+        {"the plain structure", sizeof(CMINVOKECOMMANDINFO), false},
+        {"one byte short of lpVerbW", holdsWideVerb - 1, false},
+        {"up to lpVerbW", holdsWideVerb, true},
+        {"the whole extended structure", sizeof(CMINVOKECOMMANDINFOEX), true},
+    };
     TStandIn mainApp;
     TExtension extension(kTwoPaths);
     wchar_t wide[256] = {};
     extension.Menu()->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(wide), 256);
-    CMINVOKECOMMANDINFOEX info = {};
-    info.cbSize = sizeof(CMINVOKECOMMANDINFO);
-    info.fMask = CMIC_MASK_UNICODE;
-    info.lpVerb = "open";
-    info.lpVerbW = wide;
-    EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)), E_FAIL);
-    // An execute would follow a connect made before the call returned.
-    mainApp.Record().WaitForConversationsToEnd();
-    EXPECT_TRUE(mainApp.Record().LinesWith(L"execute").empty());
+    size_t executes = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CMINVOKECOMMANDINFOEX info = {};
+        info.cbSize = static_cast<DWORD>(c.Size);
+        info.fMask = CMIC_MASK_UNICODE;
+        info.lpVerb = "open";
+        info.lpVerbW = wide;
+        EXPECT_EQ(extension.Menu()->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)),
+                  c.Runs ? S_OK : E_FAIL);
+        // An execute would follow a connect made before the call returned.
+        mainApp.Record().WaitForConversationsToEnd();
+        if (c.Runs) ++executes;
+        EXPECT_EQ(mainApp.Record().LinesWith(L"execute topic=DdeBackupConv").size(), executes);
+    }
 }
 
 TEST_F(HandOffTest, CommandInvokedOnAnotherThread)

@@ -134,15 +134,16 @@ bool TDdeConversation::ExecuteMacro(const char* text, bool waitFlg)
 
     TDdeDataHandle data(DdeCreateDataHandle(FInstance.DdeInstId(),
                                             reinterpret_cast<LPBYTE>(const_cast<char*>(text)),
-                                            static_cast<DWORD>(length + 1), 0, nullptr, FDdeFmt, 0));
+                                            static_cast<DWORD>(length + 1), 0, nullptr, FDdeFmt,
+                                            0));
     if (!data) return false;
 
     if (waitFlg) FWaitStat = true;
     DWORD transaction = 0;
     // DDEML takes the data over with the call.
-    const HDDEDATA started =
-        DdeClientTransaction(reinterpret_cast<LPBYTE>(data.Release()), 0xFFFFFFFF, FConv, nullptr,
-                             FDdeFmt, XTYP_EXECUTE, TIMEOUT_ASYNC, &transaction);
+    const HDDEDATA started = DdeClientTransaction(reinterpret_cast<LPBYTE>(data.Release()),
+                                                  0xFFFFFFFF, FConv, nullptr, FDdeFmt, XTYP_EXECUTE,
+                                                  TIMEOUT_ASYNC, &transaction);
     if (started == nullptr) {
         FWaitStat = false;
         return false;

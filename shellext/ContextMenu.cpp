@@ -44,8 +44,7 @@ const TCommand* FindCommandByVerb(const CMINVOKECOMMANDINFO& info)
 
 }  // namespace
 
-HRESULT TShellExtension::QueryContextMenu(HMENU Menu, UINT indexMenu, UINT idCmdFirst, UINT,
-                                          UINT)
+HRESULT TShellExtension::QueryContextMenu(HMENU Menu, UINT indexMenu, UINT idCmdFirst, UINT, UINT)
 {
     return GuardComCall(E_FAIL, [&] {
         TMenuHandle submenu(CreateMenu());
@@ -93,8 +92,8 @@ HRESULT TShellExtension::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LP
             break;
         case GCS_VERBW:
             if (pszName == nullptr) return E_INVALIDARG;
-            CopyTruncated(LoadResourceText(command->HelpTextId), reinterpret_cast<wchar_t*>(pszName),
-                          cchMax);
+            CopyTruncated(LoadResourceText(command->HelpTextId),
+                          reinterpret_cast<wchar_t*>(pszName), cchMax);
             break;
         default:
             // Help texts and validation requests are answered without a text.

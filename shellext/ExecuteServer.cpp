@@ -72,9 +72,9 @@ void TShellExtension::ExecuteServer(const wchar_t* topic) noexcept
         }
         // The lines are joined again on the way out, each with CR LF.
         // A hand-off that runs out of time was still connecting.
-        const TFailureText failure = RunHandOff(
-            std::make_unique<TDdeHandOff>(topic, SplitLines(FFiles), GetServerExePath()),
-            kHandOffTimeoutMs, kSetLinkFailureText);
+        const TFailureText failure =
+            RunHandOff(std::make_unique<TDdeHandOff>(topic, SplitLines(FFiles), GetServerExePath()),
+                       kHandOffTimeoutMs, kSetLinkFailureText);
         if (!failure.Empty()) ShowErrorBox(failure.Text());
     } catch (...) {
         // Nothing of the hand-off's own steps failed, but it did not happen.

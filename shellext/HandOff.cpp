@@ -12,7 +12,8 @@ void TFailureText::Assign(const wchar_t* text) noexcept
     const size_t capacity = sizeof(FText) / sizeof(FText[0]);
     size_t length = 0;
     if (text != nullptr)
-        for (; length + 1 < capacity && text[length] != L'\0'; ++length) FText[length] = text[length];
+        for (; length + 1 < capacity && text[length] != L'\0'; ++length)
+            FText[length] = text[length];
     FText[length] = L'\0';
 }
 

@@ -3,7 +3,6 @@
 #include "../support/DropFiles.h"
 #include "../support/Handles.h"
 
-
 #include <vector>
 
 namespace {

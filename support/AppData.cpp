@@ -79,7 +79,9 @@ std::wstring GetAppDataFile(const std::wstring& RelativeFile)
     return GetSpecialFolderFile(CSIDL_APPDATA, RelativeFile);
 }
 
-TAppIniFile::TAppIniFile(std::wstring FileName) : FFileName(std::move(FileName)) {}
+TAppIniFile::TAppIniFile(std::wstring FileName) : FFileName(std::move(FileName))
+{
+}
 
 TAppIniFile::~TAppIniFile()
 {

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 }  // namespace
 
 bool ReadDropFiles(const void* data, size_t size, std::vector<std::wstring>& paths)
@@ -47,7 +46,8 @@ bool ReadDropFiles(const void* data, size_t size, std::vector<std::wstring>& pat
         if (wide) {
             name.assign(length, L'\0');
             std::memcpy(&name[0], list + start * unit, length * unit);
-        } else if (!MultiByteToWide(reinterpret_cast<const char*>(list + start), length, CP_ACP, name)) {
+        } else if (!MultiByteToWide(reinterpret_cast<const char*>(list + start), length, CP_ACP,
+                                    name)) {
             return false;
         }
         names.push_back(std::move(name));

@@ -43,8 +43,8 @@ std::wstring ExtractFileDir(const std::wstring& path)
 {
     const auto at = LastSeparator(path);
     if (at == std::wstring::npos) return std::wstring();
-    const bool keepSeparator =
-        path[at] == L':' || at == 0 || path[at - 1] == L'\\' || path[at - 1] == L':';
+    const bool keepSeparator = path[at] == L':' || at == 0 || path[at - 1] == L'\\' ||
+                               path[at - 1] == L':';
     return path.substr(0, keepSeparator ? at + 1 : at);
 }
 

@@ -6,8 +6,8 @@ std::string WideToMultiByte(const std::wstring& text, UINT codePage, DWORD flags
 {
     if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
     const int units = static_cast<int>(text.size());
-    const int length =
-        WideCharToMultiByte(codePage, flags, text.data(), units, nullptr, 0, nullptr, nullptr);
+    const int length = WideCharToMultiByte(codePage, flags, text.data(), units, nullptr, 0, nullptr,
+                                           nullptr);
     if (length <= 0) return std::string();
     std::string result(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(codePage, flags, text.data(), units, &result[0], length, nullptr, nullptr);

@@ -45,8 +45,7 @@ bool IsGrayed(HMENU menu, UINT id)
     return (GetMenuState(menu, id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) != 0;
 }
 
-const char kWatchList[] =
-    "[W]\r\nSource=C:\\Data\r\nDest=E:\\Backup\r\nAttribute=D\r\n";
+const char kWatchList[] = "[W]\r\nSource=C:\\Data\r\nDest=E:\\Backup\r\nAttribute=D\r\n";
 
 }  // namespace
 
@@ -64,7 +63,8 @@ TEST_F(ContextMenuTest, SubmenuGoesBelowTheSuggestedPositionWithItsTwoCommands)
               kThreeIdsUsed);
 
     ASSERT_EQ(GetMenuItemCount(host.Handle), 9);
-    EXPECT_EQ(GetMenuItemID(host.Handle, 5), 6u) << "the host's item at the suggested position stays";
+    EXPECT_EQ(GetMenuItemID(host.Handle, 5), 6u)
+        << "the host's item at the suggested position stays";
     MENUITEMINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_STATE | MIIM_FTYPE;
@@ -200,9 +200,15 @@ TEST(GetCommandString, OtherRequestsAndOffsets)
         HRESULT Expected;
     };
     const TCase cases[] = {
-        {1, GCS_HELPTEXTA, S_OK}, {1, GCS_HELPTEXTW, S_OK}, {1, GCS_VALIDATEA, S_OK},
-        {2, GCS_VALIDATEW, S_OK}, {2, 0x100, S_OK},        {0, GCS_VERBW, E_INVALIDARG},
-        {0, GCS_VERBA, E_INVALIDARG}, {3, GCS_VERBW, E_INVALIDARG}, {3, GCS_HELPTEXTW, E_INVALIDARG},
+        {1, GCS_HELPTEXTA, S_OK},
+        {1, GCS_HELPTEXTW, S_OK},
+        {1, GCS_VALIDATEA, S_OK},
+        {2, GCS_VALIDATEW, S_OK},
+        {2, 0x100, S_OK},
+        {0, GCS_VERBW, E_INVALIDARG},
+        {0, GCS_VERBA, E_INVALIDARG},
+        {3, GCS_VERBW, E_INVALIDARG},
+        {3, GCS_HELPTEXTW, E_INVALIDARG},
     };
     TExtension extension;
     for (const auto& c : cases) {
@@ -222,7 +228,8 @@ TEST(GetCommandString, NoRoomWritesNothing)
         EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, buffer.Bytes, 0), S_OK);
         EXPECT_TRUE(buffer.UntouchedFrom(0));
         // No buffer to write to is a bad argument, not a text written.
-        EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, nullptr, 100), E_INVALIDARG);
+        EXPECT_EQ(extension.Menu()->GetCommandString(1, flags, nullptr, nullptr, 100),
+                  E_INVALIDARG);
     }
     // A validation request has nothing to write.
     for (UINT flags : {GCS_VALIDATEA, GCS_VALIDATEW})

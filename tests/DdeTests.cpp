@@ -64,7 +64,8 @@ std::wstring StringOf(DWORD instance, HSZ hsz)
 
 class TCurrentFolder {
 public:
-    explicit TCurrentFolder(const std::wstring& folder) {
+    explicit TCurrentFolder(const std::wstring& folder)
+    {
         wchar_t old[MAX_PATH * 4] = {};
         GetCurrentDirectoryW(MAX_PATH * 4, old);
         FOld = old;
@@ -81,14 +82,16 @@ private:
 // A DDEML instance of the test's own, for probing the one under test.
 class TProbeInstance {
 public:
-    TProbeInstance(PFNCALLBACK callback, DWORD flags) {
+    TProbeInstance(PFNCALLBACK callback, DWORD flags)
+    {
         DWORD id = 0;
         if (DdeInitializeA(&id, callback, flags, 0) == DMLERR_NO_ERROR) FInstance.Reset(id);
     }
     TProbeInstance(const TProbeInstance&) = delete;
     TProbeInstance& operator=(const TProbeInstance&) = delete;
     DWORD Id() const { return FInstance.Get(); }
-    HSZ Hsz(const std::wstring& name) const {
+    HSZ Hsz(const std::wstring& name) const
+    {
         return name.empty() ? nullptr
                             : DdeCreateStringHandleA(Id(), WideToAnsi(name).c_str(), CP_WINANSI);
     }
@@ -99,7 +102,8 @@ private:
 
 HDDEDATA CALLBACK AcceptingServer(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
 {
-    return type == XTYP_CONNECT ? reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(TRUE)) : nullptr;
+    return type == XTYP_CONNECT ? reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(TRUE))
+                                : nullptr;
 }
 
 HDDEDATA CALLBACK IdleClient(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
@@ -155,8 +159,8 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
 
     const std::wstring refusing = UniqueName(L"VeskRefusing");
     const std::wstring accepting = UniqueName(L"VeskAccepting");
-    const HSZ refusingName =
-        DdeCreateStringHandleA(instance.DdeInstId(), WideToAnsi(refusing).c_str(), CP_WINANSI);
+    const HSZ refusingName = DdeCreateStringHandleA(instance.DdeInstId(),
+                                                    WideToAnsi(refusing).c_str(), CP_WINANSI);
     const TDdeStringHandle freeing({instance.DdeInstId(), refusingName});
     ASSERT_NE(nullptr, DdeNameService(instance.DdeInstId(), refusingName, nullptr, DNS_REGISTER));
     ASSERT_NE(nullptr, DdeNameService(control.Id(), control.Hsz(accepting), nullptr, DNS_REGISTER));
@@ -166,17 +170,15 @@ TEST(DdeInstance, RefusesEveryIncomingConnect)
         std::wstring Topic;    // empty: any
         bool Connects;
     } cases[] = {
-        {accepting, kBackupTopic, true},
-        {refusing, kBackupTopic, false},
-        {refusing, kRestoreTopic, false},
-        {refusing, L"AnyTopic", false},
-        {refusing, L"", false},
-        {L"", UniqueName(L"VeskTopic"), false},
+        {accepting, kBackupTopic, true},  {refusing, kBackupTopic, false},
+        {refusing, kRestoreTopic, false}, {refusing, L"AnyTopic", false},
+        {refusing, L"", false},           {L"", UniqueName(L"VeskTopic"), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "service '" << WideToAnsi(c.Service) << "' topic '"
                                         << WideToAnsi(c.Topic) << "'");
-        const HCONV conv = DdeConnect(client.Id(), client.Hsz(c.Service), client.Hsz(c.Topic), nullptr);
+        const HCONV conv = DdeConnect(client.Id(), client.Hsz(c.Service), client.Hsz(c.Topic),
+                                      nullptr);
         const TDdeConversationHandle ending(conv);
         EXPECT_EQ(c.Connects, conv != nullptr);
     }
@@ -196,7 +198,8 @@ TEST(DdeExecute, SendsTheLinesAsAnsiTextEndedByOneNul)
         std::vector<std::wstring> Lines;
         std::wstring Hex;
     } cases[] = {
-        {"two paths", {L"C:\\Data\\a.txt", L"D:\\Photos"},
+        {"two paths",
+         {L"C:\\Data\\a.txt", L"D:\\Photos"},
          L"433A5C446174615C612E7478740D0A443A5C50686F746F730D0A00"},
         {"no lines", {}, L"00"},
         {"one empty line", {L""}, L"0D0A00"},
@@ -204,7 +207,8 @@ TEST(DdeExecute, SendsTheLinesAsAnsiTextEndedByOneNul)
         // what the ANSI conversion makes of them ('?' for the missing one
         // there), neither UTF-8 nor UTF-16, and no error.
         {"code page letter", {L"C:\\caf\u00E9"}, HexOf(WideToAnsi(L"C:\\caf\u00E9\r\n") + '\0')},
-        {"letter missing in the code page", {L"C:\\\u4E00.txt"},
+        {"letter missing in the code page",
+         {L"C:\\\u4E00.txt"},
          HexOf(WideToAnsi(L"C:\\\u4E00.txt\r\n") + '\0')},
     };
     size_t sent = 0;
@@ -390,7 +394,8 @@ TEST(DdeLink, OverlongNamesAreRefusedNotCut)
     };
     TDdeInstance instance;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.Service.size() << " and " << c.Topic.size() << " units");
+        SCOPED_TRACE(testing::Message()
+                     << c.Service.size() << " and " << c.Topic.size() << " units");
         TStandInRecord started;
         const size_t refusalsBefore = standIn.Record().LinesWith(L"refuse ").size();
         TDdeConversation conversation(instance, c.Passed ? std::wstring() : StandInPath());

@@ -23,7 +23,6 @@ using TPaths = std::vector<std::wstring>;
 // What paths holds before a read: a refusal must leave it so.
 const TPaths kKept = {L"C:\\kept"};
 
-
 // The block in global memory, as a data object hands it out.
 TGlobalMemory GlobalCopy(const std::string& bytes, UINT flags = GMEM_MOVEABLE)
 {
@@ -45,7 +44,8 @@ public:
         GetSystemInfo(&system);
         const size_t page = system.dwPageSize;
         const size_t dataBytes = (bytes.size() + page - 1) / page * page;
-        FMemory.Reset(VirtualAlloc(nullptr, dataBytes + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        FMemory.Reset(
+            VirtualAlloc(nullptr, dataBytes + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         auto* guard = static_cast<BYTE*>(FMemory.Get()) + dataBytes;
         FData = guard - bytes.size();
         if (!bytes.empty()) std::memcpy(FData, bytes.data(), bytes.size());
@@ -175,7 +175,11 @@ TEST(DropFiles, WellFormedListsReadAsThePlatformReadsThem)
         {"wide, empty list", true, {}, {}, 0, ""},
         {"wide, letters beyond ASCII", true, {L"C:\\caf\x00E9\\\x00DF\x0416.txt"}, {}, 0, ""},
         {"wide, outside any ANSI code page",
-         true, {L"C:\\\x65E5\x672C\\\x0416\x00E9", L"C:\\\xD83D\xDE00.txt"}, {}, 0, ""},
+         true,
+         {L"C:\\\x65E5\x672C\\\x0416\x00E9", L"C:\\\xD83D\xDE00.txt"},
+         {},
+         0,
+         ""},
         {"wide, 300 units", true, {wide300, L"C:\\short"}, {}, 0, ""},
         {"wide, 40000 units", true, {wide40000}, {}, 0, ""},
         {"wide, slack after the list", true, {L"C:\\a", L"C:\\b"}, {}, 0, "junk\x01\x02"},
@@ -187,7 +191,11 @@ TEST(DropFiles, WellFormedListsReadAsThePlatformReadsThem)
         {"ANSI, several names", false, {}, {"C:\\Docs", "C:\\Docs\\a.txt", "D:\\b"}, 0, ""},
         {"ANSI, empty list", false, {}, {}, 0, ""},
         {"ANSI, bytes beyond ASCII",
-         false, {}, {"C:\\caf\xE9", "C:\\\x93\xFA\x96\x7B\\\xB1.txt", "C:\\\x95\x5C\\x"}, 0, ""},
+         false,
+         {},
+         {"C:\\caf\xE9", "C:\\\x93\xFA\x96\x7B\\\xB1.txt", "C:\\\x95\x5C\\x"},
+         0,
+         ""},
         {"ANSI, lead byte before the terminator", false, {}, {"C:\\a\x81", "C:\\b"}, 0, ""},
         {"ANSI, 300 bytes", false, {}, {ansi300, "C:\\short"}, 0, ""},
         {"ANSI, slack after the list", false, {}, {"C:\\a"}, 0, "junk"},

@@ -104,7 +104,8 @@ TEST(ExhaustedMemory, QueryContextMenuAddsTheMenuOrFails)
         [&](HRESULT result, bool refused) {
             // Out of memory in the watch decision leaves both commands grayed.
             if (refused)
-                EXPECT_TRUE(result == E_OUTOFMEMORY || result == kThreeIdsUsed) << std::hex << result;
+                EXPECT_TRUE(result == E_OUTOFMEMORY || result == kThreeIdsUsed)
+                    << std::hex << result;
             else
                 EXPECT_EQ(result, kThreeIdsUsed);
             if (result == kThreeIdsUsed) {
@@ -128,7 +129,7 @@ TEST(ExhaustedMemory, GetCommandStringWritesAWholeTextOrNothing)
             [&] {
                 std::memset(buffer, 0xA5, sizeof(buffer));
                 return extension->GetCommandString(1, flags, nullptr,
-                                                          reinterpret_cast<LPSTR>(buffer), 64);
+                                                   reinterpret_cast<LPSTR>(buffer), 64);
             },
             [&](HRESULT result, bool refused) {
                 if (refused) {
@@ -161,8 +162,8 @@ TEST(ExhaustedMemory, InvokeCommandShowsOneBoxAndAnswersTheHost)
         }
         EXPECT_EQ(result, S_OK);
         EXPECT_TRUE(boxes.WaitFor(1, 20000));
-        const std::vector<std::wstring> expected = {refused ? L"FAIL: IContextMenu.InvokeCommand"
-                                                            : L"FAIL: ExecuteServer.ShellExecuteEx"};
+        const std::vector<std::wstring> expected = {
+            refused ? L"FAIL: IContextMenu.InvokeCommand" : L"FAIL: ExecuteServer.ShellExecuteEx"};
         EXPECT_EQ(boxes.Texts(), expected);
         if (!refused || n > 1000) break;
     }

@@ -65,13 +65,15 @@ TEST(HandOffDecision, TheReportMatchesWhatHappenedToTheRequest)
     struct TCase {
         const char* Name;
         TScript Script;
-        bool Sent;                // the work went through with the send
-        std::wstring Reported;    // what the caller shows
+        bool Sent;              // the work went through with the send
+        std::wstring Reported;  // what the caller shows
     };
     const TCase cases[] = {
         {"sent in time", {0, true, 0, nullptr}, true, L""},
         {"link failed in time", {0, false, 0, kSetLinkFailureText}, false, kSetLinkFailureText},
-        {"send failed in time", {0, true, 0, kExecuteMacroLinesFailureText}, true,
+        {"send failed in time",
+         {0, true, 0, kExecuteMacroLinesFailureText},
+         true,
          kExecuteMacroLinesFailureText},
         // The caller gave up while the link was still being made: the late
         // work must not send, and the box names the link.
@@ -80,7 +82,9 @@ TEST(HandOffDecision, TheReportMatchesWhatHappenedToTheRequest)
         // Committed before the wait ran out: the request goes out, so no
         // failure may be shown, however late the send ends.
         {"late after committing", {0, true, kLateMs, nullptr}, true, L""},
-        {"late failed send", {0, true, kLateMs, kExecuteMacroLinesFailureText}, true,
+        {"late failed send",
+         {0, true, kLateMs, kExecuteMacroLinesFailureText},
+         true,
          kExecuteMacroLinesFailureText},
     };
     for (const auto& c : cases) {

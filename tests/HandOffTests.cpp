@@ -127,11 +127,15 @@ TEST_F(HandOffTest, FailuresShowOneBoxNamingTheStep)
     };
     const TCase cases[] = {
         {"nothing runs and Vesk.exe is missing", {}, false, L"FAIL: ExecuteServer.ShellExecuteEx"},
-        {"main window without a DDE server", {{L"VESK_STANDIN_NO_DDE", L"1"}}, true,
+        {"main window without a DDE server",
+         {{L"VESK_STANDIN_NO_DDE", L"1"}},
+         true,
          L"FAIL: ExecuteServer.SetLink"},
         // Serving DDE, but its title is not the main application's: it does
         // not count, so the missing Vesk.exe is what fails.
-        {"TMainForm window with another title", {{L"VESK_STANDIN_TITLE", L"Other"}}, true,
+        {"TMainForm window with another title",
+         {{L"VESK_STANDIN_TITLE", L"Other"}},
+         true,
          L"FAIL: ExecuteServer.ShellExecuteEx"},
     };
     for (const auto& c : cases) {
@@ -271,23 +275,26 @@ TEST_F(HandOffTest, CommandInvokedOnAnotherThread)
 // backslash of code page 932, or the main application gets another path.
 TEST_F(HandOffTest, PathsOutsideTheAnsiCodePageArriveWithoutBestFit)
 {
-    const std::vector<std::wstring> paths = {
-        L"C:\\\x65E5\x672C\\\x0416.txt", L"C:\\caf\x00E9.txt", L"C:\\Docs\\x\xFF0E\xFF0E\xFF3C",
-        L"C:\\Docs\\\x4FA1\x683C\x00A5" L"1000.txt"};
+    const std::vector<std::wstring> paths = {L"C:\\\x65E5\x672C\\\x0416.txt", L"C:\\caf\x00E9.txt",
+                                             L"C:\\Docs\\x\xFF0E\xFF0E\xFF3C",
+                                             L"C:\\Docs\\\x4FA1\x683C\x00A5"
+                                             L"1000.txt"};
     TStandIn mainApp;
     TExtension extension(paths);
     EXPECT_EQ(extension.Invoke(1), S_OK);
     std::string expected;
     if (GetACP() == 1252) {
         expected = "C:\\??\\?.txt\r\nC:\\caf\xE9.txt\r\nC:\\Docs\\x???\r\n"
-                   "C:\\Docs\\??\xA5" "1000.txt\r\n";
+                   "C:\\Docs\\??\xA5"
+                   "1000.txt\r\n";
     } else if (GetACP() == 932) {
         expected = "C:\\\x93\xFA\x96\x7B\\\x84\x47.txt\r\nC:\\caf?.txt\r\n"
                    "C:\\Docs\\x\x81\x44\x81\x44\x81\x5F\r\nC:\\Docs\\\x89\xBF\x8A\x69?1000.txt\r\n";
     } else {
         GTEST_SKIP() << "code page " << GetACP();
     }
-    EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")), ExecuteLine(L"DdeBackupConv", expected));
+    EXPECT_EQ(WithoutFormat(mainApp.WaitForLine(L"execute")),
+              ExecuteLine(L"DdeBackupConv", expected));
 }
 
 TEST_F(HandOffTest, TenThousandPathsInOneRequest)
@@ -330,7 +337,8 @@ TEST_F(HandOffTest, TopLevelWindowThatNeverPumpsDoesNotHangTheHandOff)
     const TKernelHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread owner([&] {
         const TWindowHandle hung(CreateWindowExW(0, L"STATIC", L"never pumps", WS_OVERLAPPEDWINDOW,
-                                                 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
+                                                 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                                                 nullptr));
         SetEvent(created.Get());
         WaitForSingleObject(release.Get(), INFINITE);
     });

@@ -64,9 +64,13 @@ TEST_F(HostileWatchListTest, DamagedOrStrangeFilesLeaveTheMenuWorking)
     };
     const TCase cases[] = {
         {"random binary bytes", noise, false, {kThreeIdsUsed, false, false}},
-        {"1 MB line", "[W]\r\nSource=" + std::string(1024 * 1024, 'S') + "\r\nAttribute=D\r\n", false,
+        {"1 MB line",
+         "[W]\r\nSource=" + std::string(1024 * 1024, 'S') + "\r\nAttribute=D\r\n",
+         false,
          {kThreeIdsUsed, false, false}},
-        {"1 MB section name", "[" + std::string(1024 * 1024, 'N') + "]\r\nSource=C:\\Data\r\n", false,
+        {"1 MB section name",
+         "[" + std::string(1024 * 1024, 'N') + "]\r\nSource=C:\\Data\r\n",
+         false,
          {kThreeIdsUsed, true, true}},
         {"UTF-16 without byte-order mark", utf16NoBom, false, {kThreeIdsUsed, false, false}},
         {"UTF-16 with byte-order mark", "", true, {kThreeIdsUsed, true, true}},
@@ -98,7 +102,8 @@ TEST_F(HostileWatchListTest, TwoHundredThousandSections)
     std::string text;
     text.reserve(200000 * 40);
     text += "[First]\r\nSource=C:\\Data\r\nAttribute=D\r\n";
-    for (int i = 1; i < 200000; ++i) text += "[W" + std::to_string(i) + "]\r\nSource=X:\\" + std::to_string(i) + "\r\n";
+    for (int i = 1; i < 200000; ++i)
+        text += "[W" + std::to_string(i) + "]\r\nSource=X:\\" + std::to_string(i) + "\r\n";
     FGuard.WriteWatchList(text);
     TExtension extension({L"C:\\Data\\x.txt"});
     const TMenuState state = QueryMenu(extension);
@@ -122,7 +127,8 @@ TEST_F(HostileWatchListTest, TenThousandMenusLeaveNoMenusOrMemoryBehind)
         ASSERT_FALSE(IsMenu(submenu)) << "the submenu goes with the host's menu";
     }
     const SIZE_T after = PrivateBytes();
-    EXPECT_LT(after, before + 4 * 1024 * 1024) << "private bytes grew from " << before << " to " << after;
+    EXPECT_LT(after, before + 4 * 1024 * 1024)
+        << "private bytes grew from " << before << " to " << after;
 }
 
 TEST_F(HostileWatchListTest, RefusedInsertionsLeakNoSubmenus)

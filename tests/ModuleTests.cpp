@@ -201,8 +201,8 @@ TEST_F(ModuleTest, ObjectIdentityAndReferenceCounts)
         HRESULT Expected;
     };
     const TErrorInfoCase errorInfoCases[] = {
-        {&IID_IContextMenu, S_OK},    {&IID_IShellExtInit, S_OK}, {&IID_ISupportErrorInfo, S_OK},
-        {&IID_IUnknown, S_OK},        {&IID_IDataObject, S_FALSE}, {&IID_IContextMenu2, S_FALSE},
+        {&IID_IContextMenu, S_OK}, {&IID_IShellExtInit, S_OK},  {&IID_ISupportErrorInfo, S_OK},
+        {&IID_IUnknown, S_OK},     {&IID_IDataObject, S_FALSE}, {&IID_IContextMenu2, S_FALSE},
     };
     for (const auto& c : errorInfoCases)
         EXPECT_EQ(errorInfo->InterfaceSupportsErrorInfo(*c.Interface), c.Expected);
@@ -257,7 +257,8 @@ TEST_F(ModuleTest, AggregatedObjectForwardsToItsOuterObject)
 
     IContextMenu* menu = nullptr;
     ASSERT_EQ(outer.Inner->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
-    EXPECT_EQ(outer.AddRefs, 1) << "AddRef through the handed-out interface goes to the outer object";
+    EXPECT_EQ(outer.AddRefs, 1)
+        << "AddRef through the handed-out interface goes to the outer object";
     EXPECT_EQ(menu->AddRef(), 102u);
     EXPECT_EQ(menu->Release(), 201u);
     IShellExtInit* init = nullptr;
@@ -367,8 +368,8 @@ TEST(ModuleVersion, ResourceReadsBack)
     for (const auto& s : strings) {
         wchar_t* value = nullptr;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\041103A4\\") + s.first;
-        ASSERT_TRUE(VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                                   &length))
+        ASSERT_TRUE(
+            VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
             << s.first;
         EXPECT_STREQ(value, s.second);
     }
@@ -386,7 +387,8 @@ public:
     TShellExtension* CreateComObject(IUnknown* controller) override
     {
         // Counted first, as a real construction step would be, then failing.
-        std::unique_ptr<TShellExtension> object(TShellExtensionFactory::CreateComObject(controller));
+        std::unique_ptr<TShellExtension> object(
+            TShellExtensionFactory::CreateComObject(controller));
         Fail();
         return object.release();
     }
@@ -402,7 +404,8 @@ TEST(ClassObjectConstruction, FailureShowsOwnErrorsAndRestoresTheCount)
         std::vector<std::wstring> Boxes;
     };
     const TCase cases[] = {
-        {"own error gets a full stop", [] { throw EVeskError(L"構築に失敗しました"); },
+        {"own error gets a full stop",
+         [] { throw EVeskError(L"構築に失敗しました"); },
          {L"構築に失敗しました."}},
         {"full stop already there", [] { throw EVeskError(L"failed."); }, {L"failed."}},
         {"empty text still shown", [] { throw EVeskError(L""); }, {L""}},

@@ -96,7 +96,8 @@ std::optional<TRawValue> ReadRaw(const std::wstring& path, const std::wstring& n
         return std::nullopt;
     TRawValue value;
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &value.Type, nullptr, &size);
+    LSTATUS status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &value.Type, nullptr,
+                                      &size);
     if (status == ERROR_SUCCESS) {
         value.Data.resize(size);
         status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &value.Type,
@@ -130,7 +131,8 @@ void CollectSubKeys(const std::wstring& path, const std::wstring& prefix,
                     std::vector<std::wstring>& found)
 {
     TRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+        return;
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
@@ -324,22 +326,27 @@ TEST_F(RegDataTest, DeleteKeyRemovesTheWholeSubtree)
 
 struct TDeletePathCase {
     const wchar_t* Label;
-    std::vector<std::wstring> Keys;        // below the entry key
-    std::vector<std::wstring> ValuesOn;    // keys that also get a value
+    std::vector<std::wstring> Keys;      // below the entry key
+    std::vector<std::wstring> ValuesOn;  // keys that also get a value
     const wchar_t* PathToDelete;
-    std::vector<std::wstring> Remaining;   // every key below the entry key afterwards
+    std::vector<std::wstring> Remaining;  // every key below the entry key afterwards
 };
 
 const std::vector<TDeletePathCase>& DeletePathCases()
 {
     static const std::vector<TDeletePathCase> cases = {
-        {L"parent keeps another subkey", {L"P\\Q\\Inner", L"P\\Other"}, {}, L"P\\Q",
+        {L"parent keeps another subkey",
+         {L"P\\Q\\Inner", L"P\\Other"},
+         {},
+         L"P\\Q",
          {L"P", L"P\\Other"}},
         {L"three names pruned", {L"A\\B\\C"}, {}, L"A\\B\\C", {}},
-        {L"stops at an ancestor with another subkey", {L"A\\B\\C", L"A\\Other"}, {},
-         L"A\\B\\C", {L"A", L"A\\Other"}},
-        {L"pruned ancestors go with their values", {L"A\\B\\C"}, {L"A", L"A\\B"}, L"A\\B\\C",
-         {}},
+        {L"stops at an ancestor with another subkey",
+         {L"A\\B\\C", L"A\\Other"},
+         {},
+         L"A\\B\\C",
+         {L"A", L"A\\Other"}},
+        {L"pruned ancestors go with their values", {L"A\\B\\C"}, {L"A", L"A\\B"}, L"A\\B\\C", {}},
         {L"parent missing deletes nothing", {L"M"}, {}, L"M\\N\\X", {L"M"}},
         {L"last name missing still prunes empty parents", {L"A\\B"}, {}, L"A\\B\\C", {}},
         {L"one name", {L"A\\B", L"Other"}, {}, L"A", {L"Other"}},
@@ -516,8 +523,8 @@ const std::vector<TReadCase>& ReadCases()
         {L"expandable string is not expanded", true, REG_EXPAND_SZ, Sz(L"%SystemRoot%\\x"),
          TRead::String, L"s:%SystemRoot%\\x"},
         {L"string without its NUL", true, REG_SZ, Utf16(L"abc"), TRead::String, L"s:abc"},
-        {L"string up to its first NUL", true, REG_SZ, Sz(std::wstring(L"ab\0cd", 5)),
-         TRead::String, L"s:ab"},
+        {L"string up to its first NUL", true, REG_SZ, Sz(std::wstring(L"ab\0cd", 5)), TRead::String,
+         L"s:ab"},
         // An odd byte count: the last byte is half a character and is dropped.
         {L"odd size without its NUL", true, REG_SZ, OddTail(Utf16(L"abc")), TRead::String,
          L"s:abc"},
@@ -529,8 +536,7 @@ const std::vector<TReadCase>& ReadCases()
         {L"missing string", false, REG_NONE, {}, TRead::String, L"s:"},
         {L"empty data reads as empty string", true, REG_BINARY, {}, TRead::String, L"s:"},
         {L"dword as string", true, REG_DWORD, Dword(5), TRead::String, WrongType(kReadName)},
-        {L"binary as string", true, REG_BINARY, {1, 2, 3, 4}, TRead::String,
-         WrongType(kReadName)},
+        {L"binary as string", true, REG_BINARY, {1, 2, 3, 4}, TRead::String, WrongType(kReadName)},
         {L"integer", true, REG_DWORD, Dword(0x7FFFFFFF), TRead::Integer, L"i:2147483647"},
         {L"negative integer", true, REG_DWORD, Dword(0xFFFFFFFB), TRead::Integer, L"i:-5"},
         {L"missing integer", false, REG_NONE, {}, TRead::Integer, ReadFailed(kReadName)},
@@ -564,12 +570,18 @@ std::wstring RunRead(TRegData& registry, TRead read)
     const auto asBool = [](bool value) { return std::wstring(value ? L"b:true" : L"b:false"); };
     try {
         switch (read) {
-        case TRead::String: return L"s:" + registry.ReadString(name);
-        case TRead::Integer: return L"i:" + std::to_wstring(registry.ReadInteger(name));
-        case TRead::Bool: return asBool(registry.ReadBool(name));
-        case TRead::StrDef: return L"s:" + registry.ReadStrDef(name, L"dflt");
-        case TRead::IntDef: return L"i:" + std::to_wstring(registry.ReadIntDef(name, 77));
-        case TRead::BoolDef: return asBool(registry.ReadBoolDef(name, true));
+        case TRead::String:
+            return L"s:" + registry.ReadString(name);
+        case TRead::Integer:
+            return L"i:" + std::to_wstring(registry.ReadInteger(name));
+        case TRead::Bool:
+            return asBool(registry.ReadBool(name));
+        case TRead::StrDef:
+            return L"s:" + registry.ReadStrDef(name, L"dflt");
+        case TRead::IntDef:
+            return L"i:" + std::to_wstring(registry.ReadIntDef(name, 77));
+        case TRead::BoolDef:
+            return asBool(registry.ReadBoolDef(name, true));
         }
     } catch (const EVeskError& error) {
         return error.Message();

@@ -66,11 +66,12 @@ struct TKeyImage {
 void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
 {
     TRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, KEY_READ, key.Put()) !=
+        ERROR_SUCCESS)
         return;
     DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
-    RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values,
-                     &longestName, &longestData, nullptr, nullptr);
+    RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr,
+                     &values, &longestName, &longestData, nullptr, nullptr);
     TKeyImage entry{path, {}};
     std::vector<wchar_t> name(longestName + 1);
     for (DWORD index = 0; index < values; ++index) {
@@ -79,8 +80,7 @@ void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = longestData;
         if (RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &value.Type,
-                          value.Data.empty() ? nullptr : value.Data.data(),
-                          &size) != ERROR_SUCCESS)
+                          value.Data.empty() ? nullptr : value.Data.data(), &size) != ERROR_SUCCESS)
             continue;
         value.Name.assign(name.data(), nameLength);
         value.Data.resize(size);
@@ -90,8 +90,8 @@ void CaptureKey(const std::wstring& path, std::vector<TKeyImage>& image)
     std::vector<wchar_t> child(longestSubKey + 1);
     for (DWORD index = 0; index < subKeys; ++index) {
         DWORD length = static_cast<DWORD>(child.size());
-        if (RegEnumKeyExW(key.Get(), index, child.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
-            ERROR_SUCCESS)
+        if (RegEnumKeyExW(key.Get(), index, child.data(), &length, nullptr, nullptr, nullptr,
+                          nullptr) == ERROR_SUCCESS)
             children.emplace_back(child.data(), length);
     }
     key.Reset();  // not held open through the whole subtree
@@ -124,9 +124,15 @@ std::wstring DescribeData(DWORD type, const std::vector<BYTE>& data)
 {
     std::wstring text;
     switch (type) {
-    case REG_SZ: text = L"sz"; break;
-    case REG_EXPAND_SZ: text = L"expand_sz"; break;
-    default: text = L"type" + std::to_wstring(type); break;
+    case REG_SZ:
+        text = L"sz";
+        break;
+    case REG_EXPAND_SZ:
+        text = L"expand_sz";
+        break;
+    default:
+        text = L"type" + std::to_wstring(type);
+        break;
     }
     text += L"(" + std::to_wstring(data.size()) + L") ";
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
@@ -229,7 +235,8 @@ void SetText(const std::wstring& path, const std::wstring& name, const std::wstr
     MakeKey(path);
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetKeyValueW(HKEY_CURRENT_USER, Full(path).c_str(), name.c_str(), type,
-                              text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+                              text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
 }
 
 // A key whose children can only be volatile: creating the extension's
@@ -245,7 +252,8 @@ void MakeVolatileKey(const std::wstring& path)
 bool SetKeyDacl(const std::wstring& path, const wchar_t* sddl)
 {
     TRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, WRITE_DAC, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, WRITE_DAC, key.Put()) !=
+        ERROR_SUCCESS)
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
@@ -274,9 +282,12 @@ enum class TRoute { ClassObject, ModuleExports, Regsvr32 };
 std::string RouteName(const ::testing::TestParamInfo<TRoute>& info)
 {
     switch (info.param) {
-    case TRoute::ClassObject: return "ClassObject";
-    case TRoute::ModuleExports: return "ModuleExports";
-    case TRoute::Regsvr32: return "Regsvr32";
+    case TRoute::ClassObject:
+        return "ClassObject";
+    case TRoute::ModuleExports:
+        return "ModuleExports";
+    case TRoute::Regsvr32:
+        return "Regsvr32";
     }
     return "Unknown";
 }
@@ -300,7 +311,8 @@ protected:
             return;
         }
         FModule.Reset(LoadLibraryW(ModuleFile().c_str()));
-        ASSERT_NE(nullptr, FModule.Get()) << "cannot load " << ::testing::PrintToString(ModuleFile());
+        ASSERT_NE(nullptr, FModule.Get())
+            << "cannot load " << ::testing::PrintToString(ModuleFile());
         // What the module itself takes for its path, wherever it is loaded from.
         FModulePath = GetModulePathOf(FModule.Get());
     }
@@ -327,8 +339,8 @@ protected:
             }
         case TRoute::ModuleExports: {
             using TEntry = HRESULT(STDAPICALLTYPE*)();
-            const auto entry = GetExport<TEntry>(
-                FModule.Get(), Register ? "DllRegisterServer" : "DllUnregisterServer");
+            const auto entry = GetExport<TEntry>(FModule.Get(), Register ? "DllRegisterServer"
+                                                                         : "DllUnregisterServer");
             if (!entry) {
                 ADD_FAILURE() << "export missing";
                 return E_UNEXPECTED;
@@ -421,20 +433,21 @@ TEST_P(RegistrationTest, RegisterEmptiesInprocServer32AndKeepsEverythingElse)
 
     ASSERT_EQ(S_OK, Run(true));
 
-    EXPECT_EQ(Joined(Registered(), {
-                                       SzLine(kFileHandler, L"Note", L"kept"),
-                                       SzLine(ClassKey(), L"Keep", L"kept"),
-                                       KeyLine(ServerKey() + L"\\Sub"),
-                                       SzLine(ServerKey() + L"\\Sub", L"Inner", L"kept"),
-                                   }),
+    EXPECT_EQ(Joined(Registered(),
+                     {
+                         SzLine(kFileHandler, L"Note", L"kept"),
+                         SzLine(ClassKey(), L"Keep", L"kept"),
+                         KeyLine(ServerKey() + L"\\Sub"),
+                         SzLine(ServerKey() + L"\\Sub", L"Inner", L"kept"),
+                     }),
               State());
 }
 
 struct TBlockCase {
     const char* Label;
     std::vector<std::wstring> VolatileKeys;  // nothing non-volatile can be created below them
-    bool LockClassKey;                       // the class key exists and cannot be opened for writing
-    std::vector<std::wstring> Missing;       // registered lines that must not appear
+    bool LockClassKey;                  // the class key exists and cannot be opened for writing
+    std::vector<std::wstring> Missing;  // registered lines that must not appear
 };
 
 std::vector<TBlockCase> BlockCases()
@@ -518,8 +531,8 @@ TNeighbour WithValue(const std::wstring& key, const std::wstring& name, const st
 struct TUnregisterCase {
     const char* Label;
     bool RegisterFirst;
-    std::vector<TNeighbour> Neighbours;  // present before registering
-    std::vector<std::wstring> Remaining; // state of the three roots afterwards
+    std::vector<TNeighbour> Neighbours;   // present before registering
+    std::vector<std::wstring> Remaining;  // state of the three roots afterwards
 };
 
 std::vector<TUnregisterCase> UnregisterCases()
@@ -527,20 +540,31 @@ std::vector<TUnregisterCase> UnregisterCases()
     const std::wstring other = L"*\\shellex\\ContextMenuHandlers\\Other";
     return {
         {"nothing else", true, {}, {}},
-        {"another handler for files", true, {WithValue(other, L"", L"{other}")},
+        {"another handler for files",
+         true,
+         {WithValue(other, L"", L"{other}")},
          {KeyLine(L"*"), KeyLine(L"*\\shellex"), KeyLine(L"*\\shellex\\ContextMenuHandlers"),
           KeyLine(other), SzLine(other, L"", L"{other}")}},
-        {"another shell extension kind", true, {KeyOnly(L"*\\shellex\\PropertySheetHandlers")},
+        {"another shell extension kind",
+         true,
+         {KeyOnly(L"*\\shellex\\PropertySheetHandlers")},
          {KeyLine(L"*"), KeyLine(L"*\\shellex"), KeyLine(L"*\\shellex\\PropertySheetHandlers")}},
-        {"another subkey of Directory", true, {KeyOnly(L"Directory\\DefaultIcon")},
+        {"another subkey of Directory",
+         true,
+         {KeyOnly(L"Directory\\DefaultIcon")},
          {KeyLine(L"Directory"), KeyLine(L"Directory\\DefaultIcon")}},
-        {"values go with pruned keys", true,
+        {"values go with pruned keys",
+         true,
          {WithValue(L"*", L"", L"All files"), WithValue(L"Directory\\shellex", L"Note", L"x")},
          {}},
         {"class key with more below it", true, {KeyOnly(ServerKey() + L"\\Extra\\Deeper")}, {}},
-        {"nothing registered, empty handler list", false,
-         {KeyOnly(L"Directory\\shellex\\ContextMenuHandlers")}, {}},
-        {"nothing registered, other handler", false, {WithValue(other, L"", L"{other}")},
+        {"nothing registered, empty handler list",
+         false,
+         {KeyOnly(L"Directory\\shellex\\ContextMenuHandlers")},
+         {}},
+        {"nothing registered, other handler",
+         false,
+         {WithValue(other, L"", L"{other}")},
          {KeyLine(L"*"), KeyLine(L"*\\shellex"), KeyLine(L"*\\shellex\\ContextMenuHandlers"),
           KeyLine(other), SzLine(other, L"", L"{other}")}},
     };

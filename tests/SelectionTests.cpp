@@ -20,12 +20,16 @@ TEST(Selection, PathsBecomeFirstPathAndLines)
     const std::wstring longPath = L"C:\\" + std::wstring(297, L'x');  // 300 units
     const TSelectionCase cases[] = {
         {"one file", {L"C:\\Docs\\a.txt"}, L"C:\\Docs\\a.txt", L"C:\\Docs\\a.txt\r\n"},
-        {"folder then file", {L"C:\\Docs", L"C:\\Docs\\a.txt"}, L"C:\\Docs",
+        {"folder then file",
+         {L"C:\\Docs", L"C:\\Docs\\a.txt"},
+         L"C:\\Docs",
          L"C:\\Docs\r\nC:\\Docs\\a.txt\r\n"},
         {"no paths", {}, L"", L""},
         {"duplicates stay", {L"C:\\a", L"C:\\a"}, L"C:\\a", L"C:\\a\r\nC:\\a\r\n"},
         {"300 units stand whole", {longPath}, longPath, longPath + L"\r\n"},
-        {"outside the code page", {L"C:\\\x65E5\x672C\\\x0416.txt"}, L"C:\\\x65E5\x672C\\\x0416.txt",
+        {"outside the code page",
+         {L"C:\\\x65E5\x672C\\\x0416.txt"},
+         L"C:\\\x65E5\x672C\\\x0416.txt",
          L"C:\\\x65E5\x672C\\\x0416.txt\r\n"},
     };
     for (const auto& c : cases) {

@@ -62,22 +62,21 @@ TEST(MatchWatchPath, Table)
 
 namespace {
 
-const char kDecisionList[] =
-    "[First]\r\n"
-    "Source=C:\\Data\r\n"
-    "Dest=E:\\Backup\r\n"
-    "Attribute=\r\n"
-    "[Second]\r\n"
-    "Source=E:\\Backup\\2023\r\n"
-    "Dest=F:\\Archive\r\n"
-    "Attribute=D\r\n"
-    "[Both]\r\n"
-    "Source=G:\\Same\r\n"
-    "Dest=G:\\Same\r\n"
-    "Attribute=D\r\n"
-    "[Quoted]\r\n"
-    "Source=\"H:\\Quoted Folder\"\r\n"
-    "Attribute='D'\r\n";
+const char kDecisionList[] = "[First]\r\n"
+                             "Source=C:\\Data\r\n"
+                             "Dest=E:\\Backup\r\n"
+                             "Attribute=\r\n"
+                             "[Second]\r\n"
+                             "Source=E:\\Backup\\2023\r\n"
+                             "Dest=F:\\Archive\r\n"
+                             "Attribute=D\r\n"
+                             "[Both]\r\n"
+                             "Source=G:\\Same\r\n"
+                             "Dest=G:\\Same\r\n"
+                             "Attribute=D\r\n"
+                             "[Quoted]\r\n"
+                             "Source=\"H:\\Quoted Folder\"\r\n"
+                             "Attribute='D'\r\n";
 
 struct TDecisionCase {
     const wchar_t* Path;
@@ -143,8 +142,8 @@ TEST_F(WatchDecisionTest, Utf16WatchListWithBom)
 {
     CreateDirectoryW(FGuard.HarrowfenDir().c_str(), nullptr);
     CreateDirectoryW((FGuard.HarrowfenDir() + L"\\Vesk").c_str(), nullptr);
-    WriteUtf16File(FGuard.WatchListPath(),
-                   L"[W]\r\nSource=C:\\\x65E5\x672C\r\nAttribute=D\r\n", true);
+    WriteUtf16File(FGuard.WatchListPath(), L"[W]\r\nSource=C:\\\x65E5\x672C\r\nAttribute=D\r\n",
+                   true);
     EXPECT_EQ(DecideCommandState(L"C:\\\x65E5\x672C\\a.txt"), TCommandState::Both);
 }
 

@@ -38,11 +38,13 @@ std::vector<wchar_t> EnvironmentBlock(const std::vector<TEnvSetting>& settings)
                       entries.end());
         entries.push_back(setting.first + L"=" + setting.second);
     }
-    std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
-        const std::wstring nameA = a.substr(0, a.find(L'=', 1));
-        const std::wstring nameB = b.substr(0, b.find(L'=', 1));
-        return CompareStringOrdinal(nameA.c_str(), -1, nameB.c_str(), -1, TRUE) == CSTR_LESS_THAN;
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const std::wstring& a, const std::wstring& b) {
+                         const std::wstring nameA = a.substr(0, a.find(L'=', 1));
+                         const std::wstring nameB = b.substr(0, b.find(L'=', 1));
+                         return CompareStringOrdinal(nameA.c_str(), -1, nameB.c_str(), -1, TRUE) ==
+                                CSTR_LESS_THAN;
+                     });
     std::vector<wchar_t> block;
     for (const auto& entry : entries) {
         block.insert(block.end(), entry.begin(), entry.end());
@@ -147,7 +149,8 @@ std::vector<std::wstring> TRecordFile::LinesWith(const std::wstring& prefix) con
     return matching;
 }
 
-std::wstring TRecordFile::WaitForLine(const std::wstring& prefix, size_t count, DWORD timeoutMs) const
+std::wstring TRecordFile::WaitForLine(const std::wstring& prefix, size_t count,
+                                      DWORD timeoutMs) const
 {
     std::wstring line;
     PumpMessagesUntil(
@@ -209,8 +212,8 @@ size_t TRecordCounter::Count()
         FOffset += got;
         const char* const stop = chunk + got;
         for (const char* at = chunk; at < stop;) {
-            const char* const end =
-                static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(stop - at)));
+            const char* const end = static_cast<const char*>(
+                std::memchr(at, '\n', static_cast<size_t>(stop - at)));
             // Only the head of a line is looked at: keep no more of it.
             const size_t wanted = FPrefix.size() > FLine.size() ? FPrefix.size() - FLine.size() : 0;
             FLine.append(at, std::min(wanted, static_cast<size_t>((end ? end : stop) - at)));
@@ -274,7 +277,8 @@ TStandIn::TStandIn(const std::vector<TEnvSetting>& switches, const std::wstring&
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &started)) {
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                        &started)) {
         return;
     }
     const TKernelHandle thread(started.hThread);
@@ -291,8 +295,8 @@ TStandIn::~TStandIn()
 bool TStandIn::WaitReady(DWORD timeoutMs) const
 {
     if (!FProcess) return false;
-    return PumpMessagesUntil(
-        [&] { return !FRecord.LinesWith(L"ready").empty() || HasExited(); }, timeoutMs) &&
+    return PumpMessagesUntil([&] { return !FRecord.LinesWith(L"ready").empty() || HasExited(); },
+                             timeoutMs) &&
            !FRecord.LinesWith(L"ready").empty();
 }
 

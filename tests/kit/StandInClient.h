@@ -114,7 +114,9 @@ public:
     // For TStandIn s({{L"VESK_STANDIN_NO_DDE", L"1"}}).
     explicit TStandIn(std::initializer_list<TEnvSetting> switches,
                       const std::wstring& arguments = std::wstring(), bool waitReady = true)
-        : TStandIn(std::vector<TEnvSetting>(switches), arguments, waitReady) {}
+        : TStandIn(std::vector<TEnvSetting>(switches), arguments, waitReady)
+    {
+    }
     ~TStandIn();  // Stop
     TStandIn(const TStandIn&) = delete;
     TStandIn& operator=(const TStandIn&) = delete;
@@ -129,7 +131,8 @@ public:
     const TRecordFile& Record() const { return FRecord; }
     std::vector<std::wstring> Lines() const { return FRecord.Lines(); }
     std::wstring WaitForLine(const std::wstring& prefix, size_t count = 1,
-                             DWORD timeoutMs = kStandInWaitMs) const {
+                             DWORD timeoutMs = kStandInWaitMs) const
+    {
         return FRecord.WaitForLine(prefix, count, timeoutMs);
     }
     HANDLE Process() const { return FProcess.Get(); }
@@ -150,7 +153,9 @@ class TStandInRecord {
 public:
     explicit TStandInRecord(const std::vector<TEnvSetting>& switches = {});
     explicit TStandInRecord(std::initializer_list<TEnvSetting> switches)
-        : TStandInRecord(std::vector<TEnvSetting>(switches)) {}
+        : TStandInRecord(std::vector<TEnvSetting>(switches))
+    {
+    }
     ~TStandInRecord();  // StopAll
     TStandInRecord(const TStandInRecord&) = delete;
     TStandInRecord& operator=(const TStandInRecord&) = delete;
@@ -158,7 +163,8 @@ public:
     const TRecordFile& Record() const { return FRecord; }
     std::vector<std::wstring> Lines() const { return FRecord.Lines(); }
     std::wstring WaitForLine(const std::wstring& prefix, size_t count = 1,
-                             DWORD timeoutMs = kStandInWaitMs) const {
+                             DWORD timeoutMs = kStandInWaitMs) const
+    {
         return FRecord.WaitForLine(prefix, count, timeoutMs);
     }
     // Stops every stand-in that recorded a start so far.

@@ -40,7 +40,8 @@ TTempDir::TTempDir()
         FPath = std::wstring(temp) + L"vesk-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(InterlockedIncrement(&counter));
         if (CreateDirectoryW(FPath.c_str(), nullptr)) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create temp dir");
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create temp dir");
     }
 }
 
@@ -103,7 +104,8 @@ std::string ReadFileBytes(const std::wstring& path)
     std::string bytes;
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
     return bytes;
 }
 
@@ -166,7 +168,8 @@ std::string BuildDropBlock(const std::vector<std::wstring>& paths)
     header.fWide = TRUE;
     std::string block(reinterpret_cast<const char*>(&header), sizeof(header));
     for (const auto& path : paths)
-        block.append(reinterpret_cast<const char*>(path.c_str()), (path.size() + 1) * sizeof(wchar_t));
+        block.append(reinterpret_cast<const char*>(path.c_str()),
+                     (path.size() + 1) * sizeof(wchar_t));
     block.append(sizeof(wchar_t), '\0');
     if (paths.empty()) block.append(sizeof(wchar_t), '\0');
     return block;

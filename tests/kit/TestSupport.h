@@ -94,10 +94,10 @@ class TFileListDataObject : public IDataObject {
 public:
     explicit TFileListDataObject(std::vector<std::wstring> paths);
 
-    HRESULT GetDataResult = S_OK;     // returned by GetData when not S_OK
-    DWORD MediumType = TYMED_HGLOBAL; // the tymed handed out
-    std::string RawDropBlock;         // when set, served instead of the built list
-    TReleaseCounter Medium;           // counts ReleaseStgMedium on what was handed out
+    HRESULT GetDataResult = S_OK;      // returned by GetData when not S_OK
+    DWORD MediumType = TYMED_HGLOBAL;  // the tymed handed out
+    std::string RawDropBlock;          // when set, served instead of the built list
+    TReleaseCounter Medium;            // counts ReleaseStgMedium on what was handed out
     int GetDataCalls = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

@@ -61,7 +61,8 @@ class TModule {
 public:
     explicit TModule(const std::wstring& path) : FHandle(LoadLibraryW(path.c_str()))
     {
-        if (FHandle) FGetClassObject = GetExport<TGetClassObject>(FHandle.Get(), "DllGetClassObject");
+        if (FHandle)
+            FGetClassObject = GetExport<TGetClassObject>(FHandle.Get(), "DllGetClassObject");
     }
     bool Loaded() const { return FGetClassObject != nullptr; }
 
@@ -128,7 +129,8 @@ double ProfileCallsMs(const std::wstring& file)
     DWORD count = 0;
     const std::vector<wchar_t> names = ReadSectionNames(file, count);
     wchar_t value[2048];
-    for (const wchar_t* name = names.data(); name < names.data() + count; name += wcslen(name) + 1) {
+    for (const wchar_t* name = names.data(); name < names.data() + count;
+         name += wcslen(name) + 1) {
         GetPrivateProfileStringW(name, L"Source", L"", value, 2048, file.c_str());
         GetPrivateProfileStringW(name, L"Dest", L"", value, 2048, file.c_str());
         GetPrivateProfileStringW(name, L"Attribute", L"", value, 2048, file.c_str());
@@ -220,9 +222,9 @@ bool BareDdeExchange(const std::string& bytes)
         const TDdeConversationHandle conversation(
             DdeConnect(id, service.Get().Handle, topic.Get().Handle, nullptr));
         if (!conversation) return;
-        TDdeDataHandle data(DdeCreateDataHandle(id, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
-                                                static_cast<DWORD>(bytes.size()), 0, nullptr,
-                                                CF_TEXT, 0));
+        TDdeDataHandle data(
+            DdeCreateDataHandle(id, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
+                                static_cast<DWORD>(bytes.size()), 0, nullptr, CF_TEXT, 0));
         if (!data) return;
         DWORD transaction = 0;
         // DDEML takes the data over with the call.
@@ -253,7 +255,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring modulePath = TestBinDir() + L"Vesk.x64.dll";
     TWatchListGuard watchList;
 
-    std::printf("Context menu over a watch list, match in the last watch (%d rounds each)\n\n", rounds);
+    std::printf("Context menu over a watch list, match in the last watch (%d rounds each)\n\n",
+                rounds);
     std::printf("| watches | menu median ms | menu p95 ms | profile calls ms | section list ms |"
                 " menu / profile calls | profile calls / section list |\n");
     std::printf("|---:|---:|---:|---:|---:|---:|---:|\n");
@@ -289,9 +292,11 @@ int wmain(int argc, wchar_t** argv)
         }
     }
 
-    std::printf("\nInitialize over a wide CF_HDROP data object (%d rounds each), beside one bare pass"
-                " over the same DROPFILES block:\nthe names walked once and made wstrings"
-                " (averaged over repeats below 10,000 names, for the timer)\n\n", rounds);
+    std::printf(
+        "\nInitialize over a wide CF_HDROP data object (%d rounds each), beside one bare pass"
+        " over the same DROPFILES block:\nthe names walked once and made wstrings"
+        " (averaged over repeats below 10,000 names, for the timer)\n\n",
+        rounds);
     std::printf("| paths | Initialize median us | Initialize p95 us | bare pass median us |"
                 " bare pass p95 us | Initialize / bare pass |\n");
     std::printf("|---:|---:|---:|---:|---:|---:|\n");
@@ -308,7 +313,8 @@ int wmain(int argc, wchar_t** argv)
                 TFileListDataObject data({});
                 data.RawDropBlock = block;
                 double start = NowMs();
-                const HRESULT result = object ? object->Initialize(nullptr, &data, nullptr) : E_FAIL;
+                const HRESULT result = object ? object->Initialize(nullptr, &data, nullptr)
+                                              : E_FAIL;
                 initializeUs.push_back(1000 * (NowMs() - start));
                 if (result != S_OK) {
                     std::fprintf(stderr, "Initialize failed: 0x%08lx\n",
@@ -371,8 +377,10 @@ int wmain(int argc, wchar_t** argv)
                 }
                 if (r == 0) {
                     const auto lines = mainApp.Record().LinesWith(L"execute");
-                    if (lines.size() < 2 || BytesOf(lines.back()) != BytesOf(lines[lines.size() - 2])) {
-                        std::fprintf(stderr, "the bare client did not send what the hand-off sent\n");
+                    if (lines.size() < 2 ||
+                        BytesOf(lines.back()) != BytesOf(lines[lines.size() - 2])) {
+                        std::fprintf(stderr,
+                                     "the bare client did not send what the hand-off sent\n");
                         return 1;
                     }
                 }

@@ -18,16 +18,12 @@ std::wstring LowerHex(UINT value)
 
 TDdeInstance::TDdeInstance() noexcept
 {
-    const UINT result = DdeInitializeA(&FDdeInstId, DdeCallback, 0, 0);
-    if (result != DMLERR_NO_ERROR) {
-        FDdeInstId = 0;
+    DWORD instance = 0;
+    const UINT result = DdeInitializeA(&instance, DdeCallback, 0, 0);
+    if (result == DMLERR_NO_ERROR)
+        FDdeInstId.Reset(instance);
+    else
         FInitError = result;
-    }
-}
-
-TDdeInstance::~TDdeInstance()
-{
-    if (FDdeInstId != 0) DdeUninitialize(FDdeInstId);
 }
 
 std::wstring TDdeInstance::ErrorText(UINT errorCode)

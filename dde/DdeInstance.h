@@ -6,6 +6,8 @@
 // outlives the module would call a callback that is gone; so there is no
 // module-wide instance: each hand-off makes a TDdeInstance on its own
 // thread, uses it for its conversation and releases it when it ends.
+#include "../support/Handles.h"
+
 #include <windows.h>
 #include <ddeml.h>
 
@@ -13,13 +15,12 @@
 
 class TDdeInstance {
 public:
-    TDdeInstance() noexcept;  // DdeInitializeA on the calling thread
-    ~TDdeInstance();          // DdeUninitialize
+    TDdeInstance() noexcept;  // DdeInitializeA on the calling thread; DdeUninitialize at the end
     TDdeInstance(const TDdeInstance&) = delete;
     TDdeInstance& operator=(const TDdeInstance&) = delete;
 
-    DWORD DdeInstId() const noexcept { return FDdeInstId; }
-    bool Initialized() const noexcept { return FDdeInstId != 0; }
+    DWORD DdeInstId() const noexcept { return FDdeInstId.Get(); }
+    bool Initialized() const noexcept { return static_cast<bool>(FDdeInstId); }
     UINT InitError() const noexcept { return FInitError; }  // DMLERR_NO_ERROR on success
 
     // The user-visible text for a DDEML error code.
@@ -32,6 +33,6 @@ private:
     static HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                          HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
 
-    DWORD FDdeInstId = 0;
+    TDdeInstanceHandle FDdeInstId;  // 0 when DdeInitializeA failed
     UINT FInitError = DMLERR_NO_ERROR;
 };

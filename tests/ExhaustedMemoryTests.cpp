@@ -95,11 +95,11 @@ TEST(ExhaustedMemory, QueryContextMenuAddsTheMenuOrFails)
     watches.WriteWatchList("[W]\r\nSource=C:\\Data\r\nDest=E:\\Backup\r\nAttribute=D\r\n");
     const TExtension extension({L"C:\\Data\\x.txt"});
     ASSERT_EQ(extension.InitResult(), S_OK);
-    HMENU menu = nullptr;
+    TMenuHandle menu;
     ForEachFailingAllocation(
         [&] {
-            menu = CreatePopupMenu();
-            return extension->QueryContextMenu(menu, 0, 100, 200, CMF_NORMAL);
+            menu.Reset(CreatePopupMenu());
+            return extension->QueryContextMenu(menu.Get(), 0, 100, 200, CMF_NORMAL);
         },
         [&](HRESULT result, bool refused) {
             // Out of memory in the watch decision leaves both commands grayed.
@@ -109,13 +109,12 @@ TEST(ExhaustedMemory, QueryContextMenuAddsTheMenuOrFails)
             else
                 EXPECT_EQ(result, kThreeIdsUsed);
             if (result == kThreeIdsUsed) {
-                EXPECT_EQ(GetMenuItemCount(menu), 1);
-                const UINT backup = GetMenuState(menu, 101, MF_BYCOMMAND);
+                EXPECT_EQ(GetMenuItemCount(menu.Get()), 1);
+                const UINT backup = GetMenuState(menu.Get(), 101, MF_BYCOMMAND);
                 if (!refused) {
                     EXPECT_EQ(backup & MF_GRAYED, 0u) << "the watch matches";
                 }
             }
-            DestroyMenu(menu);
         });
 }
 

@@ -5,6 +5,7 @@
 // declarations are, so that a null can be passed at all.
 #include "TestSupport.h"
 #include "shellext/VESK_Consts.h"
+#include "support/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -31,8 +32,9 @@ TFunction Slot(void* object, int index)
 
 TEST(NullReferences, EveryIdentifierArgumentMayBeNull)
 {
-    const HMODULE module = LoadLibraryW((TestBinDir() + L"Vesk.x64.dll").c_str());
-    ASSERT_NE(module, nullptr);
+    const TModuleHandle loaded(LoadLibraryW((TestBinDir() + L"Vesk.x64.dll").c_str()));
+    ASSERT_TRUE(loaded);
+    const HMODULE module = loaded.Get();
     const auto getClassObject = GetExport<TGetClassObjectC>(module, "DllGetClassObject");
     ASSERT_NE(getClassObject, nullptr);
 
@@ -76,5 +78,4 @@ TEST(NullReferences, EveryIdentifierArgumentMayBeNull)
     static_cast<IUnknown*>(factory)->Release();
     const auto canUnloadNow = GetExport<HRESULT(STDAPICALLTYPE*)()>(module, "DllCanUnloadNow");
     EXPECT_EQ(canUnloadNow(), S_OK);
-    FreeLibrary(module);
 }

@@ -52,6 +52,11 @@ run_in_display() {
 boot_prefix() {
     export WINEPREFIX="$VESK_WINEPREFIX" WINEARCH=win64 WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
+    # One wineserver for the whole run, started before any Wine program: a
+    # server that shuts down between two tests can refuse the next one's
+    # start.  stop_prefix ends it.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p 2>/dev/null || true
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         say "Booting the Wine prefix"
         wineboot -i >/dev/null 2>&1

@@ -43,9 +43,8 @@ std::vector<std::wstring> SplitLines(const std::wstring& text)
 
 // Starts the main application and waits until it takes input; false when
 // it could not be started.
-bool StartServer()
+bool StartServer(const std::wstring& serverExe)
 {
-    const std::wstring serverExe = GetServerExePath();
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     // Some platforms ignore SEE_MASK_WAITFORINPUTIDLE; the process handle
@@ -66,15 +65,18 @@ bool StartServer()
 void TShellExtension::ExecuteServer(const wchar_t* topic) noexcept
 {
     try {
-        if (FindWindowW(kMainWindowClass, kMainWindowTitle) == nullptr && !StartServer()) {
+        // Started here when no main window is open, and by the link's one
+        // fallback start when no server answers.
+        std::wstring serverExe = GetServerExePath();
+        if (FindWindowW(kMainWindowClass, kMainWindowTitle) == nullptr && !StartServer(serverExe)) {
             ShowErrorBox(kShellExecuteFailureText);
             return;
         }
         // The lines are joined again on the way out, each with CR LF.
         // A hand-off that runs out of time was still connecting.
-        const TFailureText failure =
-            RunHandOff(std::make_unique<TDdeHandOff>(topic, SplitLines(FFiles), GetServerExePath()),
-                       kHandOffTimeoutMs, kSetLinkFailureText);
+        const TFailureText failure = RunHandOff(
+            std::make_unique<TDdeHandOff>(topic, SplitLines(FFiles), std::move(serverExe)),
+            kHandOffTimeoutMs, kSetLinkFailureText);
         if (!failure.Empty()) ShowErrorBox(failure.Text());
     } catch (...) {
         // Nothing of the hand-off's own steps failed, but it did not happen.

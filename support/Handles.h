@@ -66,26 +66,17 @@ struct TNullHandleTraits {
     static void Close(THandle handle) noexcept { Closer(handle); }
 };
 
-// Kernel handles: both null and INVALID_HANDLE_VALUE mean "none".
-struct TKernelHandleTraits {
+// HANDLE kinds, for which both null and INVALID_HANDLE_VALUE mean "none"
+// (CreateFileW and FindFirstFileW fail with the latter).
+template <auto Closer>
+struct TWin32HandleTraits {
     using HandleType = HANDLE;
     static HANDLE Invalid() noexcept { return nullptr; }
     static bool IsValid(HANDLE handle) noexcept
     {
         return handle != nullptr && handle != INVALID_HANDLE_VALUE;
     }
-    static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
-};
-
-// FindFirstFileW fails with INVALID_HANDLE_VALUE, not null.
-struct TFindTraits {
-    using HandleType = HANDLE;
-    static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(HANDLE search) noexcept
-    {
-        return search != INVALID_HANDLE_VALUE && search != nullptr;
-    }
-    static void Close(HANDLE search) noexcept { FindClose(search); }
+    static void Close(HANDLE handle) noexcept { Closer(handle); }
 };
 
 // A storage medium that IDataObject::GetData filled.
@@ -138,7 +129,7 @@ using TLocalMemTraits = TNullHandleTraits<T*, &LocalFree>;
 
 using TRegKey = TUniqueHandle<TNullHandleTraits<HKEY, &RegCloseKey>>;
 using TMenuHandle = TUniqueHandle<TNullHandleTraits<HMENU, &DestroyMenu>>;
-using TKernelHandle = TUniqueHandle<TKernelHandleTraits>;
+using TKernelHandle = TUniqueHandle<TWin32HandleTraits<&CloseHandle>>;
 // A module reference taken with LoadLibrary or GetModuleHandleEx.
 using TModuleHandle = TUniqueHandle<TNullHandleTraits<HMODULE, &FreeLibrary>>;
 using TGlobalMemory = TUniqueHandle<TNullHandleTraits<HGLOBAL, &GlobalFree>>;
@@ -156,4 +147,4 @@ using TWindowHandle = TUniqueHandle<TNullHandleTraits<HWND, &DestroyWindow>>;
 using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &LocalFree>>;
 using TEnvironmentStrings = TUniqueHandle<TNullHandleTraits<wchar_t*, &FreeEnvironmentStringsW>>;
 using TDdeConversationHandle = TUniqueHandle<TNullHandleTraits<HCONV, &DdeDisconnect>>;
-using TFindHandle = TUniqueHandle<TFindTraits>;
+using TFindHandle = TUniqueHandle<TWin32HandleTraits<&FindClose>>;

@@ -56,6 +56,19 @@ double Percentile(std::vector<double> samples, double fraction)
     return samples[std::min(at, samples.size() - 1)];
 }
 
+// One table row: a measurement's median and p95 beside its floor's, and
+// their ratio, with the given number of decimals.
+void PrintBesideFloor(int count, const std::vector<double>& measured,
+                      const std::vector<double>& floor, int decimals)
+{
+    const double median = Percentile(measured, 0.5);
+    const double floorMedian = Percentile(floor, 0.5);
+    std::printf("| %d | %.*f | %.*f | %.2f | %.2f | %.*f |\n", count, decimals, median, decimals,
+                Percentile(measured, 0.95), floorMedian, Percentile(floor, 0.95), decimals,
+                median / floorMedian);
+    std::fflush(stdout);
+}
+
 // The module as a host loads it; objects made from it must go before it.
 class TModule {
 public:
@@ -325,12 +338,7 @@ int wmain(int argc, wchar_t** argv)
                 for (int i = 0; i < repeats; ++i) sink += ReadNamesOnce(memory.Get());
                 passUs.push_back(1000 * (NowMs() - start) / repeats);
             }
-            const double initializeMedian = Percentile(initializeUs, 0.5);
-            const double passMedian = Percentile(passUs, 0.5);
-            std::printf("| %d | %.1f | %.1f | %.2f | %.2f | %.1f |\n", count, initializeMedian,
-                        Percentile(initializeUs, 0.95), passMedian, Percentile(passUs, 0.95),
-                        initializeMedian / passMedian);
-            std::fflush(stdout);
+            PrintBesideFloor(count, initializeUs, passUs, 1);
         }
         if (sink == 0) std::fprintf(stderr, "no names read\n");
     }
@@ -385,12 +393,7 @@ int wmain(int argc, wchar_t** argv)
                     }
                 }
             }
-            const double median = Percentile(samples, 0.5);
-            const double bareMedian = Percentile(bareSamples, 0.5);
-            std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f |\n", count, median,
-                        Percentile(samples, 0.95), bareMedian, Percentile(bareSamples, 0.95),
-                        median / bareMedian);
-            std::fflush(stdout);
+            PrintBesideFloor(count, samples, bareSamples, 2);
         }
     }
 
